@@ -1,0 +1,75 @@
+#include "platform/win32.h"
+
+namespace {
+
+// The C runtime's declarations are overloaded or inline in places; these give
+// each table row one plain function of the row's type.
+char* RuntimeSetLocale(int category, const char* locale) { return ::setlocale(category, locale); }
+int RuntimeVPrintf(const char* format, va_list args) { return ::vprintf(format, args); }
+int RuntimeVWPrintf(const wchar_t* format, va_list args) { return ::vwprintf(format, args); }
+int RuntimeVFWPrintf(FILE* stream, const wchar_t* format, va_list args) { return ::vfwprintf(stream, format, args); }
+int RuntimeFlush(FILE* stream) { return ::fflush(stream); }
+void* RuntimeMalloc(size_t size) { return ::malloc(size); }
+void RuntimeFree(void* block) { ::free(block); }
+const wchar_t* RuntimeWcsstr(const wchar_t* text, const wchar_t* part) { return ::wcsstr(text, part); }
+int RuntimeWcsncmp(const wchar_t* a, const wchar_t* b, size_t count) { return ::wcsncmp(a, b, count); }
+int RuntimeWcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) { return ::_wcsnicmp(a, b, count); }
+char* RuntimeStrtok(char* text, const char* separators) { return ::strtok(text, separators); }
+
+}  // namespace
+
+#define setlocale RuntimeSetLocale
+#define vprintf RuntimeVPrintf
+#define vwprintf RuntimeVWPrintf
+#define vfwprintf RuntimeVFWPrintf
+#define fflush RuntimeFlush
+#define malloc RuntimeMalloc
+#define free RuntimeFree
+#define wcsstr RuntimeWcsstr
+#define wcsncmp RuntimeWcsncmp
+#define _wcsnicmp RuntimeWcsnicmp
+#define strtok RuntimeStrtok
+
+const Win32Api kRealWin32 = {
+#define KV_REAL_ENTRY(name, type) &name,
+    KV_WIN32_FUNCTIONS(KV_REAL_ENTRY)
+#undef KV_REAL_ENTRY
+};
+
+#undef setlocale
+#undef vprintf
+#undef vwprintf
+#undef vfwprintf
+#undef fflush
+#undef malloc
+#undef free
+#undef wcsstr
+#undef wcsncmp
+#undef _wcsnicmp
+#undef strtok
+
+Win32Api win32 = kRealWin32;
+
+int WidePrint(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int written = win32.vwprintf(format, args);
+    va_end(args);
+    return written;
+}
+
+int NarrowPrint(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int written = win32.vprintf(format, args);
+    va_end(args);
+    return written;
+}
+
+int WideErrorPrint(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int written = win32.vfwprintf(stderr, format, args);
+    va_end(args);
+    return written;
+}

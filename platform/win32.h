@@ -1,0 +1,124 @@
+// The program's only door to Windows and the C runtime.
+//
+// Every call the program makes goes through the table `win32`, which starts out
+// holding the real functions. Tests swap single entries for their own duration
+// (see tests/support/hooks.h) to make a call fail, answer a dialog or record a
+// reboot request; nothing else in the program changes.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <locale.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+typedef unsigned int u32;
+
+// Functions that Windows XP lacks: looked up at run time, never imported.
+typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE process, PBOOL isWow64);
+typedef BOOL(WINAPI* Wow64DisableWow64FsRedirectionFn)(PVOID* oldValue);
+typedef BOOL(WINAPI* Wow64RevertWow64FsRedirectionFn)(PVOID oldValue);
+typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY key, LPCWSTR subKey, REGSAM view, DWORD reserved);
+typedef LONG(NTAPI* NtDeleteKeyFn)(HANDLE key);
+
+// X(name, type): one row per function. The type is spelled out for C runtime
+// functions whose headers declare overloads or inline wrappers.
+#define KV_WIN32_FUNCTIONS(X)                                                                     \
+    /* registry */                                                                                \
+    X(RegOpenKeyExW, decltype(&::RegOpenKeyExW))                                                  \
+    X(RegEnumKeyExW, decltype(&::RegEnumKeyExW))                                                  \
+    X(RegEnumValueW, decltype(&::RegEnumValueW))                                                  \
+    X(RegQueryValueExW, decltype(&::RegQueryValueExW))                                            \
+    X(RegSetValueExW, decltype(&::RegSetValueExW))                                                \
+    X(RegDeleteValueW, decltype(&::RegDeleteValueW))                                              \
+    X(RegDeleteKeyW, decltype(&::RegDeleteKeyW))                                                  \
+    X(RegGetKeySecurity, decltype(&::RegGetKeySecurity))                                          \
+    X(RegSetKeySecurity, decltype(&::RegSetKeySecurity))                                          \
+    X(RegCloseKey, decltype(&::RegCloseKey))                                                      \
+    /* process token */                                                                           \
+    X(GetCurrentProcess, decltype(&::GetCurrentProcess))                                          \
+    X(OpenProcessToken, decltype(&::OpenProcessToken))                                            \
+    X(LookupPrivilegeValueW, decltype(&::LookupPrivilegeValueW))                                  \
+    X(AdjustTokenPrivileges, decltype(&::AdjustTokenPrivileges))                                  \
+    X(CloseHandle, decltype(&::CloseHandle))                                                      \
+    /* files and directories */                                                                   \
+    X(GetFileAttributesW, decltype(&::GetFileAttributesW))                                        \
+    X(SetFileAttributesW, decltype(&::SetFileAttributesW))                                        \
+    X(DeleteFileW, decltype(&::DeleteFileW))                                                      \
+    X(RemoveDirectoryW, decltype(&::RemoveDirectoryW))                                            \
+    X(FindFirstFileW, decltype(&::FindFirstFileW))                                                \
+    X(FindNextFileW, decltype(&::FindNextFileW))                                                  \
+    X(FindClose, decltype(&::FindClose))                                                          \
+    X(CreateFileW, decltype(&::CreateFileW))                                                      \
+    X(ReadFile, decltype(&::ReadFile))                                                            \
+    X(GetFullPathNameW, decltype(&::GetFullPathNameW))                                            \
+    X(GetTempFileNameW, decltype(&::GetTempFileNameW))                                            \
+    X(MoveFileExW, decltype(&::MoveFileExW))                                                      \
+    X(ExpandEnvironmentStringsW, decltype(&::ExpandEnvironmentStringsW))                          \
+    /* console, errors, modules, memory */                                                        \
+    X(GetStdHandle, decltype(&::GetStdHandle))                                                    \
+    X(SetConsoleTextAttribute, decltype(&::SetConsoleTextAttribute))                              \
+    X(GetConsoleOutputCP, decltype(&::GetConsoleOutputCP))                                        \
+    X(FormatMessageW, decltype(&::FormatMessageW))                                                \
+    X(LocalFree, decltype(&::LocalFree))                                                          \
+    X(WideCharToMultiByte, decltype(&::WideCharToMultiByte))                                      \
+    X(GetLastError, decltype(&::GetLastError))                                                    \
+    X(SetLastError, decltype(&::SetLastError))                                                    \
+    X(GetModuleHandleW, decltype(&::GetModuleHandleW))                                            \
+    X(GetProcAddress, decltype(&::GetProcAddress))                                                \
+    X(VirtualAlloc, decltype(&::VirtualAlloc))                                                    \
+    X(VirtualFree, decltype(&::VirtualFree))                                                      \
+    /* shell */                                                                                   \
+    X(SHGetFolderPathW, decltype(&::SHGetFolderPathW))                                            \
+    X(PathAddBackslashW, decltype(&::PathAddBackslashW))                                          \
+    /* user interface */                                                                          \
+    X(MessageBoxW, decltype(&::MessageBoxW))                                                      \
+    X(ExitWindowsEx, decltype(&::ExitWindowsEx))                                                  \
+    /* C runtime */                                                                               \
+    X(setlocale, char* (*)(int, const char*))                                                     \
+    X(vprintf, int (*)(const char*, va_list))                                                     \
+    X(vwprintf, int (*)(const wchar_t*, va_list))                                                 \
+    X(vfwprintf, int (*)(FILE*, const wchar_t*, va_list))                                         \
+    X(fflush, int (*)(FILE*))                                                                     \
+    X(malloc, void* (*)(size_t))                                                                  \
+    X(free, void (*)(void*))                                                                      \
+    X(wcsstr, const wchar_t* (*)(const wchar_t*, const wchar_t*))                                 \
+    X(wcsncmp, int (*)(const wchar_t*, const wchar_t*, size_t))                                   \
+    X(_wcsnicmp, int (*)(const wchar_t*, const wchar_t*, size_t))                                 \
+    X(strtok, char* (*)(char*, const char*))
+
+template <typename T>
+using Win32Entry = T;
+
+struct Win32Api {
+#define KV_DECLARE_ENTRY(name, type) Win32Entry<type> name;
+    KV_WIN32_FUNCTIONS(KV_DECLARE_ENTRY)
+#undef KV_DECLARE_ENTRY
+};
+
+// The table every call goes through, and the real functions it starts with.
+extern Win32Api win32;
+extern const Win32Api kRealWin32;
+
+// The runtime's formatted print, through the table: wide text to standard
+// output (progress lines), narrow text to standard output (reports, usage),
+// wide text to standard error (option scanner messages).
+int WidePrint(const wchar_t* format, ...);
+int NarrowPrint(const char* format, ...);
+int WideErrorPrint(const wchar_t* format, ...);
+
+// Looks a function up in an already loaded module (GetModuleHandleW, then
+// GetProcAddress, through the table); null when either step fails.
+template <typename Fn>
+Fn LookUpFunction(const wchar_t* module, const char* name) {
+    HMODULE handle = win32.GetModuleHandleW(module);
+    if (!handle) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(win32.GetProcAddress(handle, name)));
+}
