@@ -1,0 +1,9 @@
+// Recursive removal of directory trees, deferring what is in use to the next reboot.
+#pragma once
+
+#include "platform/win32.h"
+
+u32 CleanDirectory(const wchar_t* path, int wipe, int warn);
+
+// 0 = everything removed or scheduled; nonzero = something failed.
+u32 RecurseWipeTree(const wchar_t* path);

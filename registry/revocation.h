@@ -1,0 +1,6 @@
+// Repair of the default certificate revocation provider list.
+#pragma once
+
+#include "platform/win32.h"
+
+u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn);

@@ -1,0 +1,6 @@
+// Removal of values whose names contain a text, under HKEY_LOCAL_MACHINE.
+#pragma once
+
+#include "platform/win32.h"
+
+u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe, int warn);
