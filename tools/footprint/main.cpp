@@ -1,0 +1,61 @@
+// kvfootprint plant | plant-heavy N | survey [--list]
+#include <cstdio>
+
+#include "tools/footprint/footprint.h"
+
+Footprint WholeFootprint() {
+    Footprint footprint;
+    AddFamilyRegistry(footprint);
+    AddFamilyFiles(footprint);
+    AddDecoys(footprint);
+    return footprint;
+}
+
+namespace {
+
+int Plant(const Footprint& footprint) {
+    int failures = 0;
+    int registryRows = 0, fileRows = 0;
+    for (const RegistryView& view : RegistryViews())
+        for (const RegRow& row : footprint.registry) {
+            ++registryRows;
+            if (!PlantRow(row, view.flag)) {
+                ++failures;
+                wprintf(L"could not plant %ls : %ls (%ls)\n", row.path.c_str(), row.valueName.c_str(), view.label);
+            }
+        }
+    PlantSystemLists();
+    PlantRegistryLink();
+    std::vector<FileSide> sides = FileSides();
+    for (size_t s = 0; s < sides.size(); ++s) {
+        OnSide(sides[s], [&] {
+            for (const FileRow& row : footprint.files) {
+                bool shared = row.base == FileBase::kStartMenuPrograms || row.base == FileBase::kWindowsInf;
+                if (shared && s > 0) continue;
+                ++fileRows;
+                std::wstring folder = FolderOf(row.base, sides[s]);
+                if (folder.empty() || !PlantFile(row, folder)) {
+                    ++failures;
+                    wprintf(L"could not plant %ls\\%ls\n", folder.c_str(), row.relative.c_str());
+                }
+            }
+        });
+    }
+    printf("planted %d registry rows and %d file rows, %d failed\n", registryRows, fileRows, failures);
+    return failures ? 1 : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring command = argc > 1 ? argv[1] : L"";
+    Footprint footprint = WholeFootprint();
+    if (command == L"plant") return Plant(footprint);
+    if (command == L"plant-heavy" && argc > 2) {
+        PlantHeavyMachine(_wtoi(argv[2]));
+        return 0;
+    }
+    if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
+    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N | survey [--list]\n");
+    return 64;
+}
