@@ -50,6 +50,12 @@ const Win32Api kRealWin32 = {
 
 Win32Api win32 = kRealWin32;
 
+#ifdef KV_COUNT_CALLS
+// The measuring variant wraps every entry once the table holds the real functions.
+void InstallCallCounters();
+static const bool g_callCountersInstalled = (InstallCallCounters(), true);
+#endif
+
 int WidePrint(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
