@@ -295,9 +295,18 @@ TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {
     MakeFolder(L"link");
     MakeFile(L"link\\elsewhere.dll", "not ours");
     MakeFolder(L"emptylink");
+    MakeFile(L"filelink");
     MakeFile(L"own.dll");
     PretendLinks link(L"link");
     PretendLinks emptyLink(L"emptylink");
+    PretendLinks fileLink(L"filelink");
+    // Resetting attributes through a link would change its target.
+    std::vector<std::wstring> attributesSet;
+    auto recordAttributes = ScopedHook<&Win32Api::SetFileAttributesW>(
+        [&attributesSet, real = ScopedHook<&Win32Api::SetFileAttributesW>::Current()](LPCWSTR path, DWORD value) {
+            attributesSet.push_back(path);
+            return real(path, value);
+        });
 
     ConsoleCapture capture;
     EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
@@ -307,10 +316,11 @@ TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {
     // The folder behind "link" is not empty, so removing the link itself is
     // refused; what it holds is never listed, let alone deleted.
     EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted link: ", top + L"\\emptylink") +
-                  ReportText("Can not remove link: " + Utf8(top + L"\\link"), ERROR_DIR_NOT_EMPTY) +
+                  Line("Deleted link: ", top + L"\\filelink") + ReportText("Can not remove link: " + Utf8(top + L"\\link"), ERROR_DIR_NOT_EMPTY) +
                   Line("Deleted file: ", top + L"\\own.dll") + Line("Marked to delete on reboot dir: ", top),
               WithoutLineNumbers(capture.out()));
     EXPECT_EQ("not ours", ReadFileBytes(top + L"\\link\\elsewhere.dll").value_or(""));
+    for (const std::wstring& path : attributesSet) EXPECT_EQ(std::wstring::npos, path.find(L"link")) << Utf8(path);
 }
 
 TEST_F(DirectoryWipe, GivenPathThatIsALinkIsRemovedWithoutMovingOrEnteringIt) {
