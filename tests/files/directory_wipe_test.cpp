@@ -289,6 +289,25 @@ TEST_F(DirectoryWipe, SearchThatCannotOpenStillRemovesOrSchedulesTheFolder) {
     EXPECT_TRUE(PathExists(temps[0] + L"\\x.dll"));
 }
 
+// Paths are built in MAX_PATH buffers: an entry whose path would not fit is
+// reported and left, never written past the buffer.
+TEST_F(DirectoryWipe, EntryWhosePathWouldNotFitIsReportedAndLeft) {
+    std::wstring longName(240, L'k');
+    ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + top_ + L"\\" + longName, "data"));
+    ConsoleCapture capture;
+    EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size());
+    const std::wstring& top = temps[0];
+    ASSERT_GE(top.size() + 1 + longName.size(), size_t(MAX_PATH));
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") +
+                  ReportText("Path too long: " + Utf8(top + L"\\" + longName), ERROR_FILENAME_EXCED_RANGE) +
+                  Line("Marked to delete on reboot dir: ", top),
+              WithoutLineNumbers(capture.out()));
+    EXPECT_EQ(std::vector<std::wstring>{longName}, DirectoryNames(top));
+    ::DeleteFileW((L"\\\\?\\" + top + L"\\" + longName).c_str());
+}
+
 // --- Links -------------------------------------------------------------------
 
 TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {

@@ -106,6 +106,19 @@ TEST_F(DriverInf, TheFilesLastUnitIsNotSearched) {
     EXPECT_EQ(Found(L"oem3.inf") + Found(L"oem3.pnf"), capture.out());
 }
 
+// Windows names its copies "oem<number>.inf"; a name too long for the path
+// buffer is none of them and is passed over.
+TEST_F(DriverInf, NameTooLongForThePathBufferIsPassedOver) {
+    std::wstring longStem = L"oem" + std::wstring(243, L'9');
+    ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + Path(longStem + L".inf"), Utf16Bytes(kByteOrderMark + kMakerInf)));
+    WritePair(L"oem1", kMakerInf);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanOemInfFiles(1));
+    EXPECT_EQ(Deleted(L"oem1.inf") + Deleted(L"oem1.pnf"), capture.out());
+    EXPECT_TRUE(PathExists(L"\\\\?\\" + Path(longStem + L".inf")));
+    ::DeleteFileW((L"\\\\?\\" + Path(longStem + L".inf")).c_str());
+}
+
 TEST_F(DriverInf, EmptyAndOneByteFilesArePassedOverUnopened) {
     Write(L"oem1.inf", "");
     Write(L"oem2.inf", "K");
