@@ -16,3 +16,7 @@ int RenameToTmpName(const wchar_t* source, wchar_t* tempName);
 
 // Clears the read-only attribute. 0 = success.
 u32 ChangeFileAttrib(const wchar_t* path);
+
+// True for names of the "csp*.tmp" form that this program gives the items it
+// moves aside: any name that contains both "csp" and ".tmp".
+bool LooksLikeTempName(const wchar_t* name);

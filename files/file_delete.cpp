@@ -1,0 +1,112 @@
+#include "files/file_delete.h"
+
+#include "front/error_report.h"
+#include "platform/owned.h"
+
+namespace {
+
+const wchar_t kTempNamePrefix[] = L"csp";
+
+// Reserves a fresh "csp*.tmp" name in the directory that holds `path`:
+// GetTempFileNameW creates an empty file of that name, written to `tempName`
+// (MAX_PATH units). 1 = reserved; 0 = failed, reported except when the
+// full-path buffer could not be allocated.
+int ReserveTempNameBeside(const wchar_t* path, wchar_t* tempName) {
+    wchar_t probe[1];
+    DWORD units = win32.GetFullPathNameW(path, 1, probe, nullptr);
+    if (units == 0) {
+        REPORT("GetFullPathName(1) for file: %S fail.", path);
+        return 0;
+    }
+    OwnedBlock block = AllocateBlock(units * sizeof(wchar_t));
+    if (!block) return 0;
+    wchar_t* directory = BlockAs<wchar_t>(block);
+    wchar_t* filePart = nullptr;
+    DWORD written = win32.GetFullPathNameW(path, units, directory, &filePart);
+    if (written == 0 || written >= units) {
+        if (written != 0) win32.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        REPORT("GetFullPathName(2) for file: %S fail.", path);
+        return 0;
+    }
+    // A path that ends in a separator names no item of its own; cutting at the
+    // file part would then pick the parent directory.
+    if (filePart == nullptr || *filePart == L'\0') {
+        win32.SetLastError(ERROR_INVALID_NAME);
+        REPORT("Path has no file name: %S", path);
+        return 0;
+    }
+    *filePart = L'\0';
+    if (win32.GetTempFileNameW(directory, kTempNamePrefix, 0, tempName) == 0) {
+        REPORT("GetTempFileName for file: %S fail.", path);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool LooksLikeTempName(const wchar_t* name) {
+    return win32.wcsstr(name, kTempNamePrefix) != nullptr && win32.wcsstr(name, L".tmp") != nullptr;
+}
+
+u32 CleanFile(const wchar_t* path, int wipe, int warn) {
+    if (win32.GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        WidePrint(L"File not exist: %ls\n", path);
+        return 0;
+    }
+    u32 result = 0;
+    if (warn) result = REPORT("Redundant data found: %S", path);
+    if (wipe && !MyDeleteFile(path)) result |= REPORT("Can not remove: %S", path);
+    return result;
+}
+
+int MyDeleteFile(const wchar_t* path) {
+    win32.SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    if (win32.DeleteFileW(path)) return 1;
+    WidePrint(L"File: %ls couldn't be deleted.\n", path);
+
+    // In use: free the path at once by moving the file onto a reserved name
+    // beside it, and let the system delete that name at the next reboot.
+    wchar_t tempName[MAX_PATH];
+    if (!ReserveTempNameBeside(path, tempName)) return 0;
+    if (!win32.MoveFileExW(path, tempName, MOVEFILE_REPLACE_EXISTING)) {
+        REPORT("MoveFileEx from file: %S to %S fail.", path, tempName);
+        return 0;
+    }
+    if (!win32.MoveFileExW(tempName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        REPORT("MoveFileEx from file: %S to NULL fail.", tempName);
+        return 0;
+    }
+    WidePrint(L"File: %ls success mark delete at reboot.\n", path);
+    return 1;
+}
+
+int RenameToTmpName(const wchar_t* source, wchar_t* tempName) {
+    if (!ReserveTempNameBeside(source, tempName)) return 0;
+
+    // A file replaces the reserved empty file; a directory cannot, so the
+    // reserved file goes first.
+    DWORD sourceAttributes = win32.GetFileAttributesW(source);
+    bool sourceIsDirectory =
+        sourceAttributes != INVALID_FILE_ATTRIBUTES && (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (sourceIsDirectory && win32.GetFileAttributesW(tempName) != INVALID_FILE_ATTRIBUTES &&
+        !MyDeleteFile(tempName)) {
+        WidePrint(L"MyDeleteFile fail: %ls.\n", tempName);
+        return 0;
+    }
+    if (!win32.MoveFileExW(source, tempName, MOVEFILE_REPLACE_EXISTING)) {
+        REPORT("MoveFileEx from file: %S to %S fail.", source, tempName);
+        return 0;
+    }
+    WidePrint(L"Rename: %ls into %ls success.\n", source, tempName);
+    return 1;
+}
+
+u32 ChangeFileAttrib(const wchar_t* path) {
+    DWORD attributes = win32.GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return REPORT("GetFileAttributes() fail");
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
+    // Read-only cleared; only the low 16 attribute bits can be set at all.
+    if (!win32.SetFileAttributesW(path, attributes & 0xFFFE)) return REPORT("SetFileAttributes() fail");
+    return 0;
+}

@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "files/directory_wipe.h"
+#include "front/error_report.h"
+#include "tests/files/file_checks.h"
+
+// Wine lists a directory sorted by name, letter case aside, and from a
+// snapshot taken when the search opens: the expected lines below follow that
+// order, and entries moved aside during a search are not listed again.
+
+namespace {
+
+class DirectoryWipe : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeScratchDirectory(L"wipe");
+        top_ = dir_ + L"\\Kor Vane";
+        ASSERT_TRUE(MakeDirs(top_));
+    }
+    void TearDown() override { RemoveFileTree(dir_); }
+
+    std::wstring MakeFile(const std::wstring& relative, const std::string& content = "data") {
+        std::wstring path = top_ + L"\\" + relative;
+        EXPECT_TRUE(WriteFileBytes(path, content)) << Utf8(path);
+        return path;
+    }
+    std::wstring MakeFolder(const std::wstring& relative) {
+        std::wstring path = top_ + L"\\" + relative;
+        EXPECT_TRUE(MakeDirs(path));
+        return path;
+    }
+
+    std::wstring dir_, top_;
+};
+
+std::string Line(const std::string& text, const std::wstring& path) { return text + Utf8(path) + "\n"; }
+
+std::string Renamed(const std::wstring& from, const std::wstring& to) {
+    return "Rename: " + Utf8(from) + " into " + Utf8(to) + " success.\n";
+}
+
+// Makes entries of the given name look like links (reparse points) to the
+// traversal, as junctions and directory symbolic links do on Windows.
+class PretendLinks {
+public:
+    explicit PretendLinks(std::wstring name)
+        : first_([name, real = ScopedHook<&Win32Api::FindFirstFileW>::Current()](LPCWSTR path,
+                                                                                 LPWIN32_FIND_DATAW data) {
+              HANDLE find = real(path, data);
+              if (find != INVALID_HANDLE_VALUE) Mark(name, data);
+              return find;
+          }),
+          next_([name, real = ScopedHook<&Win32Api::FindNextFileW>::Current()](HANDLE find, LPWIN32_FIND_DATAW data) {
+              BOOL found = real(find, data);
+              if (found) Mark(name, data);
+              return found;
+          }) {}
+
+private:
+    static void Mark(const std::wstring& name, WIN32_FIND_DATAW* data) {
+        if (name == data->cFileName) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    ScopedHook<&Win32Api::FindFirstFileW> first_;
+    ScopedHook<&Win32Api::FindNextFileW> next_;
+};
+
+TEST_F(DirectoryWipe, MissingDirectoryIsSilentAndSucceedsInEveryMode) {
+    std::wstring missing = dir_ + L"\\Absent";
+    ConsoleCapture capture;
+    for (int wipe = 0; wipe <= 1; ++wipe)
+        for (int warn = 0; warn <= 1; ++warn) EXPECT_EQ(0u, CleanDirectory(missing.c_str(), wipe, warn));
+    EXPECT_EQ(0u, RecurseWipeTree(missing.c_str()));
+    EXPECT_EQ("", capture.out());
+}
+
+TEST_F(DirectoryWipe, ListModeReportsOnlyWithWarnAndChangesNothing) {
+    MakeFile(L"kvcsp.dll");
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 0, 0));
+        EXPECT_EQ("", capture.out());
+    }
+    {
+        ConsoleCapture capture;
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        EXPECT_EQ(static_cast<u32>(ERROR_ALREADY_EXISTS), CleanDirectory(top_.c_str(), 0, 1));
+        EXPECT_EQ(ReportText("Redundant data found: " + Utf8(top_), ERROR_ALREADY_EXISTS),
+                  WithoutLineNumbers(capture.out()));
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"Kor Vane"}, DirectoryNames(dir_));
+    EXPECT_EQ(std::vector<std::wstring>{L"kvcsp.dll"}, DirectoryNames(top_));
+}
+
+TEST_F(DirectoryWipe, UnlockedTreeDisappearsUnderTemporaryNames) {
+    std::wstring readOnly = MakeFile(L"a.dll");
+    ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    MakeFolder(L"Sub\\Deeper");
+    MakeFile(L"Sub\\b.dll");
+    MakeFile(L"Sub\\Deeper\\c.txt");
+    MakeFile(L"z.txt");
+
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 1, 0));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(3u, temps.size()) << capture.out();
+    const std::wstring &top = temps[0], &sub = temps[1], &deeper = temps[2];
+    EXPECT_TRUE(IsTempNameIn(top, dir_)) << Utf8(top);
+    EXPECT_TRUE(IsTempNameIn(sub, top)) << Utf8(sub);
+    EXPECT_TRUE(IsTempNameIn(deeper, sub)) << Utf8(deeper);
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\a.dll") +
+                  Line("RecurseWipeTree: ", top + L"\\Sub") + Renamed(top + L"\\Sub", sub) +
+                  Line("Searching ", sub + L"\\*") + Line("Deleted file: ", sub + L"\\b.dll") +
+                  Line("RecurseWipeTree: ", sub + L"\\Deeper") + Renamed(sub + L"\\Deeper", deeper) +
+                  Line("Searching ", deeper + L"\\*") + Line("Deleted file: ", deeper + L"\\c.txt") +
+                  Line("Deleted dir: ", deeper) + Line("Deleted dir: ", sub) +
+                  Line("Deleted file: ", top + L"\\z.txt") + Line("Deleted dir: ", top),
+              capture.out());
+    EXPECT_TRUE(DirectoryNames(dir_).empty());
+}
+
+// The module is moved aside and scheduled; its folder and the top folder
+// cannot be removed yet and are scheduled after it, children first.
+TEST_F(DirectoryWipe, LockedFileInsideMakesItsFoldersScheduledForReboot) {
+    MakeFolder(L"bin");
+    std::wstring modulePath = top_ + L"\\bin\\kvcsp.dll";
+    HMODULE module = LoadCopyOfSystemLibrary(modulePath);
+    ASSERT_NE(nullptr, module);
+    MakeFile(L"readme.txt");
+
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str()));
+    ::FreeLibrary(module);
+
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(2u, temps.size()) << capture.out();
+    const std::wstring &top = temps[0], &bin = temps[1];
+    std::vector<std::wstring> inBin = TempNamesIn(bin);
+    ASSERT_EQ(1u, inBin.size());
+    std::wstring moved = bin + L"\\" + inBin[0];
+    std::wstring lockedPath = bin + L"\\kvcsp.dll";
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("RecurseWipeTree: ", top + L"\\bin") +
+                  Renamed(top + L"\\bin", bin) + Line("Searching ", bin + L"\\*") +
+                  "File: " + Utf8(lockedPath) + " couldn't be deleted.\nFile: " + Utf8(lockedPath) +
+                  " success mark delete at reboot.\n" + Line("Deleted file: ", lockedPath) +
+                  Line("Marked to delete on reboot dir: ", bin) + Line("Deleted file: ", top + L"\\readme.txt") +
+                  Line("Marked to delete on reboot dir: ", top),
+              capture.out());
+    EXPECT_FALSE(PathExists(top_));
+    int modulePosition = ScheduledPosition(moved), binPosition = ScheduledPosition(bin),
+        topPosition = ScheduledPosition(top);
+    EXPECT_GE(modulePosition, 0);
+    EXPECT_GT(binPosition, modulePosition);
+    EXPECT_GT(topPosition, binPosition);
+}
+
+TEST_F(DirectoryWipe, TemporaryNameEntriesAreSkippedAndTheirFolderIsScheduled) {
+    MakeFile(L"csp.dll");
+    MakeFile(L"csp1A2B.tmp", "moved aside earlier");
+    MakeFolder(L"old.tmp.csp");
+    MakeFile(L"setup.tmp");
+
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size()) << capture.out();
+    const std::wstring& top = temps[0];
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\csp.dll") +
+                  "Skip: csp1A2B.tmp\nSkip: old.tmp.csp\n" + Line("Deleted file: ", top + L"\\setup.tmp") +
+                  Line("Marked to delete on reboot dir: ", top),
+              capture.out());
+    std::vector<std::wstring> left = DirectoryNames(top);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"csp1A2B.tmp", L"old.tmp.csp"}), left);
+    EXPECT_EQ("moved aside earlier", ReadFileBytes(top + L"\\csp1A2B.tmp").value_or(""));
+    EXPECT_TRUE(IsScheduled(top));
+}
+
+TEST_F(DirectoryWipe, PathNamingAFileIsDeletedAsAFile) {
+    std::wstring file = MakeFile(L"kvcsp.dll");
+    std::wstring other = MakeFile(L"kvcsp2.dll");
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, RecurseWipeTree(file.c_str()));
+        EXPECT_EQ(Line("Deleted file: ", file), capture.out());
+    }
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanDirectory(other.c_str(), 1, 0));
+        EXPECT_EQ(Line("Deleted file: ", other), capture.out());
+    }
+    EXPECT_TRUE(DirectoryNames(top_).empty());
+}
+
+TEST_F(DirectoryWipe, FileThatCannotBeRemovedFailsTheWipeButTheRestGoes) {
+    std::wstring stuck = MakeFile(L"a.dll");
+    MakeFile(L"b.dll");
+    auto noDelete = FailWhen<&Win32Api::DeleteFileW>(
+        [](LPCWSTR path) { return wcsstr(path, L"\\a.dll") != nullptr; }, FALSE, ERROR_ACCESS_DENIED);
+    auto noMove = FailWhen<&Win32Api::MoveFileExW>(
+        [](LPCWSTR from, LPCWSTR, DWORD) { return wcsstr(from, L"\\a.dll") != nullptr; }, FALSE,
+        ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanDirectory(top_.c_str(), 1, 0));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size()) << capture.out();
+    const std::wstring& top = temps[0];
+    std::string out = WithoutLineNumbers(capture.out());
+    EXPECT_NE(std::string::npos, out.find(Line("Failed to delete: ", top + L"\\a.dll") +
+                                          Line("Deleted file: ", top + L"\\b.dll") +
+                                          Line("Marked to delete on reboot dir: ", top)));
+    EXPECT_NE(std::string::npos, out.find("install:#:RecurseWipeTree failed: " + Utf8(top_) + "\n"));
+    EXPECT_TRUE(PathExists(top + L"\\a.dll"));
+    EXPECT_FALSE(PathExists(top + L"\\b.dll"));
+}
+
+// The folder keeps its given name but is still emptied and removed; the wipe
+// counts as failed.
+TEST_F(DirectoryWipe, FailedMoveAsideStillEmptiesTheFolderUnderItsGivenName) {
+    MakeFile(L"x.dll");
+    std::wstring top = top_;
+    auto noMove = FailWhen<&Win32Api::MoveFileExW>(
+        [top](LPCWSTR from, LPCWSTR to, DWORD) { return to != nullptr && top == from; }, FALSE, ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    u32 result = CleanDirectory(top_.c_str(), 1, 0);
+    EXPECT_NE(0u, result);
+    std::string out = WithoutLineNumbers(capture.out());
+    std::string listing = "Failed to rename " + Utf8(top_) + " to TmpName.\n" + Line("Searching ", top_ + L"\\*") +
+                          Line("Deleted file: ", top_ + L"\\x.dll") + Line("Deleted dir: ", top_);
+    size_t at = out.find(listing);
+    ASSERT_NE(std::string::npos, at) << out;
+    EXPECT_EQ(0u, out.find("An error occurred in running the program.\ninstall:#:MoveFileEx from file: " +
+                           Utf8(top_) + " to "));
+    EXPECT_EQ(at + listing.size(),
+              out.find("An error occurred in running the program.\ninstall:#:RecurseWipeTree failed: " + Utf8(top_) +
+                       "\n"));
+    EXPECT_TRUE(DirectoryNames(dir_).empty());
+}
+
+TEST_F(DirectoryWipe, FolderThatCanBeNeitherRemovedNorScheduledIsReported) {
+    MakeFile(L"x.dll");
+    auto noRemove = FailAlways<&Win32Api::RemoveDirectoryW>(FALSE, ERROR_DIR_NOT_EMPTY);
+    auto noSchedule = FailWhen<&Win32Api::MoveFileExW>([](LPCWSTR, LPCWSTR to, DWORD) { return to == nullptr; },
+                                                       FALSE, ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size());
+    const std::wstring& top = temps[0];
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\x.dll") +
+                  ReportText("MoveFileEx: " + Utf8(top) + " to NULL fail.", ERROR_ACCESS_DENIED),
+              WithoutLineNumbers(capture.out()));
+    EXPECT_TRUE(PathExists(top));
+    EXPECT_FALSE(IsScheduled(top));
+}
+
+TEST_F(DirectoryWipe, AllocationFailureStopsTheLevelAndKeepsTheFolder) {
+    MakeFile(L"x.dll");
+    // The first allocation is the full-path buffer of the move aside; then
+    // the working buffer, then the prefix buffer.
+    for (int nth = 2; nth <= 3; ++nth) {
+        std::wstring given = dir_ + L"\\Level" + std::to_wstring(nth);
+        ASSERT_TRUE(MakeDirs(given));
+        ASSERT_TRUE(WriteFileBytes(given + L"\\x.dll", "data"));
+        auto fail = FailNthAllocation(nth);
+        ConsoleCapture capture;
+        EXPECT_EQ(static_cast<u32>(ERROR_NOT_ENOUGH_MEMORY), RecurseWipeTree(given.c_str()));
+        std::vector<std::wstring> temps = RenameTargets(capture.out());
+        ASSERT_EQ(1u, temps.size());
+        EXPECT_EQ(Renamed(given, temps[0]) + ReportText("Not enough memory.", ERROR_NOT_ENOUGH_MEMORY),
+                  WithoutLineNumbers(capture.out()));
+        EXPECT_EQ(std::vector<std::wstring>{L"x.dll"}, DirectoryNames(temps[0]));
+    }
+}
+
+TEST_F(DirectoryWipe, SearchThatCannotOpenStillRemovesOrSchedulesTheFolder) {
+    MakeFile(L"x.dll");
+    auto noSearch = FailWhen<&Win32Api::FindFirstFileW>(
+        [](LPCWSTR path, LPWIN32_FIND_DATAW) { return path[wcslen(path) - 1] == L'*'; }, INVALID_HANDLE_VALUE,
+        ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size());
+    EXPECT_EQ(Renamed(top_, temps[0]) + Line("Searching ", temps[0] + L"\\*") +
+                  Line("Marked to delete on reboot dir: ", temps[0]),
+              capture.out());
+    EXPECT_TRUE(PathExists(temps[0] + L"\\x.dll"));
+}
+
+// Paths are built in MAX_PATH buffers: an entry whose path would not fit is
+// reported and left, never written past the buffer.
+TEST_F(DirectoryWipe, EntryWhosePathWouldNotFitIsReportedAndLeft) {
+    std::wstring longName(240, L'k');
+    ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + top_ + L"\\" + longName, "data"));
+    ConsoleCapture capture;
+    EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size());
+    const std::wstring& top = temps[0];
+    ASSERT_GE(top.size() + 1 + longName.size(), size_t(MAX_PATH));
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") +
+                  ReportText("Path too long: " + Utf8(top + L"\\" + longName), ERROR_FILENAME_EXCED_RANGE) +
+                  Line("Marked to delete on reboot dir: ", top),
+              WithoutLineNumbers(capture.out()));
+    EXPECT_EQ(std::vector<std::wstring>{longName}, DirectoryNames(top));
+    ::DeleteFileW((L"\\\\?\\" + top + L"\\" + longName).c_str());
+}
+
+// --- Links -------------------------------------------------------------------
+
+TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {
+    MakeFolder(L"link");
+    MakeFile(L"link\\elsewhere.dll", "not ours");
+    MakeFolder(L"emptylink");
+    MakeFile(L"filelink");
+    MakeFile(L"own.dll");
+    PretendLinks link(L"link");
+    PretendLinks emptyLink(L"emptylink");
+    PretendLinks fileLink(L"filelink");
+    // Resetting attributes through a link would change its target.
+    std::vector<std::wstring> attributesSet;
+    auto recordAttributes = ScopedHook<&Win32Api::SetFileAttributesW>(
+        [&attributesSet, real = ScopedHook<&Win32Api::SetFileAttributesW>::Current()](LPCWSTR path, DWORD value) {
+            attributesSet.push_back(path);
+            return real(path, value);
+        });
+
+    ConsoleCapture capture;
+    EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
+    std::vector<std::wstring> temps = RenameTargets(capture.out());
+    ASSERT_EQ(1u, temps.size()) << capture.out();
+    const std::wstring& top = temps[0];
+    // The folder behind "link" is not empty, so removing the link itself is
+    // refused; what it holds is never listed, let alone deleted.
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted link: ", top + L"\\emptylink") +
+                  Line("Deleted link: ", top + L"\\filelink") + ReportText("Can not remove link: " + Utf8(top + L"\\link"), ERROR_DIR_NOT_EMPTY) +
+                  Line("Deleted file: ", top + L"\\own.dll") + Line("Marked to delete on reboot dir: ", top),
+              WithoutLineNumbers(capture.out()));
+    EXPECT_EQ("not ours", ReadFileBytes(top + L"\\link\\elsewhere.dll").value_or(""));
+    for (const std::wstring& path : attributesSet) EXPECT_EQ(std::wstring::npos, path.find(L"link")) << Utf8(path);
+}
+
+TEST_F(DirectoryWipe, GivenPathThatIsALinkIsRemovedWithoutMovingOrEnteringIt) {
+    MakeFile(L"elsewhere.dll", "not ours");
+    PretendLinks link(L"Kor Vane");
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanDirectory(top_.c_str(), 1, 0));
+    std::string out = WithoutLineNumbers(capture.out());
+    EXPECT_EQ(0u, out.find(ReportText("Can not remove link: " + Utf8(top_), ERROR_DIR_NOT_EMPTY))) << out;
+    EXPECT_EQ(std::string::npos, out.find("Rename:"));
+    EXPECT_EQ(std::string::npos, out.find("Searching"));
+    EXPECT_EQ("not ours", ReadFileBytes(top_ + L"\\elsewhere.dll").value_or(""));
+}
+
+}  // namespace
