@@ -186,12 +186,13 @@
 #define KV_DIID_IKVKeyCarrierListEvents     L"{8F28ECED-E5C2-4C06-BAC1-1492D3A0DDA3}"
 #define KV_DIID_IKVEnrollControlEvents      L"{60B607D4-AE45-45A6-8A52-C57BED5EBA42}"
 
-// Windows Installer product codes, each followed by its packed code.
-#define KV_PRODUCT_EFS10          L"{2F86AFBB-0FA1-4217-8705-064D1E99FA5F}"  // Kor Vane EFS 1.0 (setup program, no Installer rows)
+// Windows Installer product codes, each followed by its packed code. The first
+// three were installed by setup programs and have only Uninstall keys.
+#define KV_PRODUCT_EFS10          L"{2F86AFBB-0FA1-4217-8705-064D1E99FA5F}"  // Kor Vane EFS 1.0
 #define KV_PACKED_EFS10           L"BBFA68F21AF07124785060D4E199AFF5"
-#define KV_PRODUCT_CSP30          L"{C64B3426-26B3-4688-B468-CEBDEC7AB6DB}"  // Kor Vane CSP 3.0 (setup program, no Installer rows)
+#define KV_PRODUCT_CSP30          L"{C64B3426-26B3-4688-B468-CEBDEC7AB6DB}"  // Kor Vane CSP 3.0
 #define KV_PACKED_CSP30           L"6243B46C3B6288644B86ECDBCEA76BBD"
-#define KV_PRODUCT_CSP35          L"{07F48E82-A876-457C-9A9B-F75C775494D5}"  // Kor Vane CSP 3.5 (setup program, no Installer rows)
+#define KV_PRODUCT_CSP35          L"{07F48E82-A876-457C-9A9B-F75C775494D5}"  // Kor Vane CSP 3.5
 #define KV_PACKED_CSP35           L"28E84F70678AC754A9B97FC57745495D"
 #define KV_PRODUCT_CSP36          L"{8A25D369-364A-4C04-8827-1EFF37C9C0A3}"  // Kor Vane CSP 3.6
 #define KV_PACKED_CSP36           L"963D52A8A46340C48872E1FF739C0C3A"
@@ -217,7 +218,7 @@
 #define KV_PACKED_CAPICOM         L"5D82B67DA5249E4448238C404463321E"
 #define KV_PRODUCT_CSP40          L"{FE90A182-251C-4B87-BF3B-D8EC55FF5504}"  // Kor Vane CSP 4.0
 #define KV_PACKED_CSP40           L"281A09EFC15278B4FBB38DCE55FF5540"
-#define KV_PRODUCT_CSP40_X64      L"{26FC8B80-833E-4A3A-927B-497F7E550FD3}"  // Kor Vane CSP 4.0 x64
+#define KV_PRODUCT_CSP40_X64      L"{26FC8B80-833E-4A3A-927B-497F7E550FD3}"  // Kor Vane CSP 4.0 x64 (no Uninstall key)
 #define KV_PACKED_CSP40_X64       L"08B8CF62E338A3A429B794F7E755F03D"
 #define KV_PRODUCT_KVICOM         L"{16820A05-BB82-477F-9D12-253BCFE856BA}"  // Kor Vane KVICom 2.0
 #define KV_PACKED_KVICOM          L"50A0286128BBF774D92152B3FC8E65AB"
