@@ -8,7 +8,7 @@ enum RegistryPlanKind { kKey, kSearch, kValueMatch, kTlsPackages, kSslPackages, 
 struct RegistryPlanEntry {
     int seq;
     RegistryPlanKind kind;
-    HKEY root;                     // kKey and kSearch
+    HKEY root;                     // kKey and kSearch; kValueMatch rows show HKLM, where they always work
     const wchar_t* path;           // kKey, kSearch, kValueMatch
     const wchar_t* lpKeyNameMatch;  // kSearch
     const wchar_t* lpValNameMatch;  // kSearch
