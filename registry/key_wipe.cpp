@@ -122,6 +122,8 @@ u32 WipeKey(HKEY parent, const wchar_t* subkey, bool belowStart) {
 
 void KeepStatusAsLastError(LONG status) { win32.SetLastError(static_cast<DWORD>(status)); }
 
+bool TextContains(const wchar_t* text, const wchar_t* part) { return !*part || win32.wcsstr(text, part); }
+
 void PrintIndent(int level) {
     for (int i = 0; i < level; ++i) WidePrint(L"  ");
 }

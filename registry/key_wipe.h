@@ -44,6 +44,10 @@ void KeepStatusAsLastError(LONG status);
 const DWORD kKeyNameUnits = 255;
 const DWORD kValueNameUnits = 16383;
 
+// Case-sensitive substring test. An empty text is in every text, the empty
+// one included (not every runtime's wcsstr agrees for an empty text).
+bool TextContains(const wchar_t* text, const wchar_t* part);
+
 // `level` times two blanks, the indentation of nested lines.
 void PrintIndent(int level);
 // "Access denied (skipping): " or "Key not exist: " and the name, by the open's error.

@@ -15,8 +15,6 @@ struct SearchPatterns {
 
 const wchar_t* Shown(const wchar_t* pattern) { return pattern ? pattern : L""; }
 
-bool Contains(const wchar_t* text, const wchar_t* pattern) { return win32.wcsstr(text, pattern) != nullptr; }
-
 // `underSystem`: the search started under SYSTEM, so every removal in it is.
 // `removalTried` tells the caller that this key may be gone.
 u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
@@ -100,7 +98,7 @@ u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns&
                       Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), name);
 
         const wchar_t* matchedBy = nullptr;
-        if (patterns.keyName && Contains(name, patterns.keyName)) {
+        if (patterns.keyName && TextContains(name, patterns.keyName)) {
             matchedBy = L"lpKeyNameMatch";
         } else {
             u32 count = 0;
@@ -155,7 +153,7 @@ u32 CountMatchingValueNames(HKEY key, const wchar_t* pattern, u32* count) {
         DWORD size = kValueNameUnits;
         status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
-        if (Contains(name, pattern)) ++*count;
+        if (TextContains(name, pattern)) ++*count;
     }
     if (status == ERROR_NO_MORE_ITEMS) return 0;
     KeepStatusAsLastError(status);
@@ -199,7 +197,7 @@ u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count) {
             result |= REPORT("RegQueryValueEx failed");
             continue;
         }
-        if (type == REG_SZ && Contains(BlockAs<wchar_t>(data), pattern)) ++*count;
+        if (type == REG_SZ && TextContains(BlockAs<wchar_t>(data), pattern)) ++*count;
     }
     if (status != ERROR_NO_MORE_ITEMS) {
         KeepStatusAsLastError(status);

@@ -22,7 +22,7 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
             DWORD size = kValueNameUnits;
             status = win32.RegEnumValueW(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
             if (status != ERROR_SUCCESS) break;
-            if (!win32.wcsstr(name, pattern)) {
+            if (!TextContains(name, pattern)) {
                 ++i;
                 continue;
             }
