@@ -1,6 +1,7 @@
 // Probing, listing and bottom-up removal of registry key trees.
 #pragma once
 
+#include "platform/owned.h"
 #include "platform/win32.h"
 
 // Lists the tree of root\subkey; in wipe mode removes it. A missing or
@@ -19,6 +20,40 @@ const u32 kWipeOpenFailed = 0xFFFFFFFF;
 
 // Deletes one key in the current registry view; returns the system error code.
 LONG DeleteRegKey(HKEY parent, const wchar_t* subkey);
+
+// Below a starting key, registry links are never followed. A key's own path
+// may pass through links (SYSTEM\CurrentControlSet is one); its children are
+// opened with REG_OPTION_OPEN_LINK, so a link there is the link key itself:
+// listed as itself, never descended into, and removed itself.
+
+// RecurseWipeRegTree for a key below the starting key: opens without following
+// a link, and deletes the key through its own handle.
+u32 RecurseWipeRegSubtree(HKEY parent, const wchar_t* child);
+
+// Opens parent\child itself, a link included, in the current registry view.
+LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key);
+
+// True when the open key is a registry link (its "SymbolicLinkValue" is REG_LINK).
+bool IsRegistryLink(HKEY key);
+
+// Registry calls return their error instead of leaving it behind; this leaves
+// it as the last error, for the report that follows.
+void KeepStatusAsLastError(LONG status);
+
+// Buffer sizes in UTF-16 units: key names (254 characters and the NUL), value names.
+const DWORD kKeyNameUnits = 255;
+const DWORD kValueNameUnits = 16383;
+
+// Case-sensitive substring test. An empty text is in every text, the empty
+// one included (not every runtime's wcsstr agrees for an empty text).
+bool TextContains(const wchar_t* text, const wchar_t* part);
+
+// `level` times two blanks, the indentation of nested lines.
+void PrintIndent(int level);
+// "Access denied (skipping): " or "Key not exist: " and the name, by the open's error.
+void PrintUnopenedKey(LONG status, const wchar_t* name);
+// Closes the key; a failure is reported as "Can not RegCloseKey: " with the name.
+u32 CloseKeyReported(OwnedKey& key, const wchar_t* name);
 
 // True when the path lies under SYSTEM (the first six characters, any case).
 bool IsUnderSystem(const wchar_t* path);

@@ -1,0 +1,207 @@
+#include "registry/tree_search.h"
+
+#include "front/error_report.h"
+#include "front/process_state.h"
+#include "platform/owned.h"
+#include "registry/key_wipe.h"
+
+namespace {
+
+struct SearchPatterns {
+    const wchar_t* keyName;
+    const wchar_t* valueName;
+    const wchar_t* valueData;
+};
+
+const wchar_t* Shown(const wchar_t* pattern) { return pattern ? pattern : L""; }
+
+// `underSystem`: the search started under SYSTEM, so every removal in it is.
+// `removalTried` tells the caller that this key may be gone.
+u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
+              bool underSystem, bool* removalTried);
+
+// Searches the subkeys of a key that did not match. A removed child's next
+// sibling moves into its index; any other child is stepped over, so each
+// subkey is visited once.
+u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
+                  bool underSystem) {
+    OwnedBlock buffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
+    if (!buffer) return REPORT("Not enough memory.");
+    OwnedBlock previousBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
+    if (!previousBuffer) return REPORT("Not enough memory.");
+    wchar_t* child = BlockAs<wchar_t>(buffer);
+    wchar_t* previous = BlockAs<wchar_t>(previousBuffer);
+
+    u32 result = 0;
+    LONG status;
+    bool first = true;
+    bool indexKept = false;
+    for (DWORD i = 0;;) {
+        DWORD size = kKeyNameUnits;
+        status = win32.RegEnumKeyExW(key, i, child, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;
+        if (indexKept && wcscmp(child, previous) == 0) {
+            // The child looked removed but is still listed here: never visit it twice.
+            indexKept = false;
+            ++i;
+            continue;
+        }
+        if (first) {
+            // A link below the starting key is never descended into.
+            if (level > 0 && IsRegistryLink(key)) {
+                status = ERROR_NO_MORE_ITEMS;
+                break;
+            }
+            PrintIndent(level);
+            WidePrint(L"%ls\n", name);
+            first = false;
+        }
+        bool removalTried = false;
+        result |= SearchKey(key, child, level + 1, patterns, wipe, warn, underSystem, &removalTried);
+
+        OwnedKey reopened;
+        LONG reopen = OpenChildKey(key, child, KEY_READ, reopened.put());
+        indexKept = false;
+        if (reopen == ERROR_SUCCESS) {
+            result |= CloseKeyReported(reopened, child);
+            ++i;
+        } else if (reopen == ERROR_ACCESS_DENIED || !removalTried) {
+            // Still there, or never openable: stepped over.
+            ++i;
+        } else {
+            // Removed: the next sibling has moved into this index.
+            wcscpy(previous, child);
+            indexKept = true;
+        }
+    }
+    if (status != ERROR_NO_MORE_ITEMS) {
+        KeepStatusAsLastError(status);
+        result |= REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
+    }
+    return result;
+}
+
+u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
+              bool underSystem, bool* removalTried) {
+    *removalTried = false;
+    u32 result = 0;
+    OwnedKey key;
+    // The starting key's path may pass through links; below it a link is the link key itself.
+    LONG status = level == 0 ? win32.RegOpenKeyExW(parent, name, 0, KEY_READ | g_registryView, key.put())
+                             : OpenChildKey(parent, name, KEY_READ, key.put());
+    if (status != ERROR_SUCCESS) {
+        PrintIndent(level);
+        PrintUnopenedKey(status, name);
+    } else {
+        if (level == 0)
+            WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
+                      Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), name);
+
+        const wchar_t* matchedBy = nullptr;
+        if (patterns.keyName && TextContains(name, patterns.keyName)) {
+            matchedBy = L"lpKeyNameMatch";
+        } else {
+            u32 count = 0;
+            if (patterns.valueName) {
+                result = CountMatchingValueNames(key.get(), patterns.valueName, &count);
+                if (count) matchedBy = L"lpValNameMatch";
+            }
+            if (!matchedBy && patterns.valueData) {
+                result |= CountMatchingValueData(key.get(), patterns.valueData, &count);
+                if (count) matchedBy = L"lpValDataMatch";
+            }
+        }
+
+        if (!matchedBy) {
+            result |= SearchSubkeys(key.get(), name, level, patterns, wipe, warn, underSystem);
+            result |= CloseKeyReported(key, name);
+        } else {
+            PrintIndent(level);
+            WidePrint(L"%ls\n", name);
+            PrintIndent(level);
+            WidePrint(L"^^^ %ls\n", matchedBy);
+            result |= CloseKeyReported(key, name);
+            if (warn) result |= REPORT("Redundant data found");
+            if (wipe) {
+                *removalTried = true;
+                u32 wiped = level == 0 ? RecurseWipeRegTree(parent, name) : RecurseWipeRegSubtree(parent, name);
+                if (wiped != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", name);
+                if (underSystem) g_rebootNeeded = 1;
+            }
+        }
+    }
+    if (level == 0) WidePrint(L"\n");
+    return result;
+}
+
+}  // namespace
+
+u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lpKeyNameMatch,
+                  const wchar_t* lpValNameMatch, const wchar_t* lpValDataMatch, int wipe, int warn) {
+    SearchPatterns patterns = {lpKeyNameMatch, lpValNameMatch, lpValDataMatch};
+    bool removalTried = false;
+    return SearchKey(parent, name, level, patterns, wipe, warn, IsUnderSystem(name), &removalTried);
+}
+
+u32 CountMatchingValueNames(HKEY key, const wchar_t* pattern, u32* count) {
+    *count = 0;
+    OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
+    if (!buffer) return REPORT("Not enough memory.");
+    wchar_t* name = BlockAs<wchar_t>(buffer);
+    LONG status;
+    for (DWORD i = 0;; ++i) {
+        DWORD size = kValueNameUnits;
+        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;
+        if (TextContains(name, pattern)) ++*count;
+    }
+    if (status == ERROR_NO_MORE_ITEMS) return 0;
+    KeepStatusAsLastError(status);
+    return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+}
+
+u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count) {
+    *count = 0;
+    OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
+    if (!buffer) return REPORT("Not enough memory.");
+    wchar_t* name = BlockAs<wchar_t>(buffer);
+    u32 result = 0;
+    LONG status;
+    for (DWORD i = 0;; ++i) {
+        DWORD size = kValueNameUnits;
+        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;
+
+        DWORD type = REG_NONE, bytes = 0;
+        LONG queried = win32.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+        if (queried != ERROR_SUCCESS) {
+            KeepStatusAsLastError(queried);
+            result |= REPORT("RegQueryValueEx failed");
+            continue;
+        }
+        if (type != REG_SZ) continue;
+
+        // Four zero bytes beyond the data end the text in whole units, also
+        // when the stored size is odd or the text lacks its NUL.
+        const DWORD kTerminatorBytes = 4;
+        OwnedBlock data = bytes <= MAXDWORD - kTerminatorBytes ? AllocateBlock(bytes + kTerminatorBytes) : OwnedBlock();
+        if (!data) {
+            result |= REPORT("Not enough memory");
+            continue;
+        }
+        memset(data.get(), 0, bytes + kTerminatorBytes);
+        DWORD read = bytes;
+        queried = win32.RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data.get()), &read);
+        if (queried != ERROR_SUCCESS) {
+            KeepStatusAsLastError(queried);
+            result |= REPORT("RegQueryValueEx failed");
+            continue;
+        }
+        if (type == REG_SZ && TextContains(BlockAs<wchar_t>(data), pattern)) ++*count;
+    }
+    if (status != ERROR_NO_MORE_ITEMS) {
+        KeepStatusAsLastError(status);
+        result |= REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+    }
+    return result;
+}

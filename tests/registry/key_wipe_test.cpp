@@ -1,0 +1,326 @@
+#include "registry/key_wipe.h"
+#include "tests/registry/registry_fixture.h"
+
+namespace {
+
+class CleanRegKeyTest : public RegistryTest {};
+
+TEST_F(CleanRegKeyTest, ListsTheTreeDepthFirstAndChangesNothing) {
+    const std::wstring path = L"SOFTWARE\\KvTestList";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"A", L"1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
+    EXPECT_EQ("Key: SOFTWARE\\KvTestList\n"
+              "  ValName: A\n"
+              "  Key: SOFTWARE\\KvTestList\\Sub\n"
+              "    ValName: B\n"
+              "\n",
+              capture.out());
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B"));
+    EXPECT_EQ(0u, g_rebootNeeded);
+}
+
+TEST_F(CleanRegKeyTest, DefaultValuePrintsWithAnEmptyNameAndCountsAreSummed) {
+    const std::wstring path = L"SOFTWARE\\KvTestCounts";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"", L"default"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\One", L"X", L"1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\One", L"Y", L"1"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\One\\Deeper"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\Two"));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
+    ConsoleCapture capture;
+    u32 keys = 0, values = 0;
+    EXPECT_EQ(0u, ListRegTree(key, path.c_str(), 0, &keys, &values));
+    ::RegCloseKey(key);
+    EXPECT_EQ(4u, keys);
+    EXPECT_EQ(3u, values);
+    EXPECT_EQ(0u, capture.out().find("Key: SOFTWARE\\KvTestCounts\n  ValName: \n  Key: SOFTWARE\\KvTestCounts\\One\n"))
+        << capture.out();
+    EXPECT_NE(std::string::npos, capture.out().find("    Key: SOFTWARE\\KvTestCounts\\One\\Deeper\n  Key: SOFTWARE\\KvTestCounts\\Two\n"));
+}
+
+TEST_F(CleanRegKeyTest, MissingKeyIsOneLineAndNoFailureAlsoWithWarn) {
+    for (int warn : {0, 1}) {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvTestNowhere", 1, warn));
+        EXPECT_EQ("Key not exist: SOFTWARE\\KvTestNowhere\n\n", capture.out());
+    }
+}
+
+TEST_F(CleanRegKeyTest, AccessDeniedIsOneLineAndNoFailure) {
+    const std::wstring path = L"SOFTWARE\\KvTestDenied";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    auto denied = FailWhen<&Win32Api::RegOpenKeyExW>(
+        [&](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return path == name; }, LONG(ERROR_ACCESS_DENIED),
+        ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 1));
+    EXPECT_EQ("Access denied (skipping): SOFTWARE\\KvTestDenied\n\n", capture.out());
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+TEST_F(CleanRegKeyTest, EmptyKeyWithWarnIsRedundantData) {
+    const std::wstring path = L"SOFTWARE\\KvTestEmpty";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 1));
+    Printed printed = SplitReports(capture);
+    EXPECT_EQ(std::vector<std::string>{"Redundant data found"}, printed.reports);
+    EXPECT_EQ("Key: SOFTWARE\\KvTestEmpty\n\n", printed.text);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+TEST_F(CleanRegKeyTest, SubkeyNameOf255CharactersEndsThatLevelsListing) {
+    const std::wstring path = L"SOFTWARE\\KvTestLongName";
+    const std::wstring longName = L"M" + std::wstring(254, L'x');
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\A"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\" + longName));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\Z"));
+    ASSERT_EQ(3u, SubkeyNames(HKEY_LOCAL_MACHINE, path).size());
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
+    Printed printed = SplitReports(capture);
+    EXPECT_EQ(std::vector<std::string>{"RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected."}, printed.reports);
+    EXPECT_EQ("Key: SOFTWARE\\KvTestLongName\n  Key: SOFTWARE\\KvTestLongName\\A\n\n", printed.text);
+}
+
+TEST_F(CleanRegKeyTest, NameOf254CharactersIsListedWithItsPathCutTo254) {
+    const std::wstring path = L"SOFTWARE\\KvTestCut";
+    const std::wstring name(254, L'n');
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\" + name, L"V", L"1"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
+    std::string shown = Utf8((path + L"\\" + name).substr(0, 254));
+    EXPECT_EQ("Key: SOFTWARE\\KvTestCut\n  Key: " + shown + "\n    ValName: V\n\n", capture.out());
+}
+
+TEST_F(CleanRegKeyTest, WipeRemovesTheTreeBottomUpTakingOverEachKey) {
+    const std::wstring path = L"SOFTWARE\\KvTestWipe";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"A", L"1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\Sub\\Leaf"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_EQ("Key: SOFTWARE\\KvTestWipe\n"
+              "  ValName: A\n"
+              "  Key: SOFTWARE\\KvTestWipe\\Sub\n"
+              "    ValName: B\n"
+              "    Key: SOFTWARE\\KvTestWipe\\Sub\\Leaf\n"
+              "Right changed SOFTWARE\\KvTestWipe\n"
+              "Enum keys in SOFTWARE\\KvTestWipe\n"
+              "Right changed Sub\n"
+              "Enum keys in Sub\n"
+              "Right changed Leaf\n"
+              "Enum keys in Leaf\n"
+              "Deleted Leaf\n"
+              "Deleted Sub\n"
+              "Deleted SOFTWARE\\KvTestWipe\n"
+              "\n",
+              capture.out());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+    EXPECT_EQ(0u, g_rebootNeeded);
+}
+
+TEST_F(CleanRegKeyTest, ChildThatCannotBeDeletedIsSteppedOverAndTheParentStays) {
+    const std::wstring path = L"SOFTWARE\\KvTestStuck";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path);
+    for (const wchar_t* child : {L"\\A", L"\\B\\Inner", L"\\C", L"\\D"})
+        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + child));
+    DeletionRefusal refusal({L"B"});
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    Printed printed = SplitReports(capture);
+    EXPECT_EQ((std::vector<std::string>{"Can not RegDeleteKey: B", "Can not RegDeleteKey: SOFTWARE\\KvTestStuck",
+                                        "Can not RecurseWipeRegTree: SOFTWARE\\KvTestStuck"}),
+              printed.reports);
+    EXPECT_NE(std::string::npos, printed.text.find("Right changed A\nEnum keys in A\nDeleted A\n"
+                                                   "Right changed B\nEnum keys in B\n"
+                                                   "Right changed Inner\nEnum keys in Inner\nDeleted Inner\n"
+                                                   "Right changed C\nEnum keys in C\nDeleted C\n"
+                                                   "Right changed D\nEnum keys in D\nDeleted D\n"))
+        << printed.text;
+    EXPECT_EQ(std::vector<std::wstring>{L"B"}, SubkeyNames(HKEY_LOCAL_MACHINE, path));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\B\\Inner"));
+}
+
+TEST_F(CleanRegKeyTest, KeyThatCannotBeOpenedForFullAccessIsReportedByTheCaller) {
+    const std::wstring path = L"SOFTWARE\\KvTestNoFull";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    auto refuse = FailWhen<&Win32Api::RegOpenKeyExW>(
+        [&](HKEY, LPCWSTR name, DWORD, REGSAM access, PHKEY) {
+            return path == name && (access & KEY_ALL_ACCESS) == KEY_ALL_ACCESS;
+        },
+        LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(kWipeOpenFailed, RecurseWipeRegTree(HKEY_LOCAL_MACHINE, path.c_str()));
+        EXPECT_EQ("Right changed SOFTWARE\\KvTestNoFull\n", capture.out());
+    }
+    ConsoleCapture capture;
+    EXPECT_EQ(5u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_EQ(std::vector<std::string>{"Can not RecurseWipeRegTree: SOFTWARE\\KvTestNoFull"}, SplitReports(capture).reports);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+TEST_F(CleanRegKeyTest, RebootIsNeededAfterWipingUnderSystemOnlyAndEvenAfterErrors) {
+    const std::wstring service = L"SYSTEM\\CurrentControlSet\\Services\\kvtestsvc";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, service);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, service, L"ImagePath", L"kvtest.sys"));
+    {
+        ConsoleCapture capture;
+        CleanRegKey(HKEY_LOCAL_MACHINE, service.c_str(), 0, 1);
+    }
+    EXPECT_EQ(0u, g_rebootNeeded) << "list mode";
+    {
+        DeletionRefusal refusal({L"kvtestsvc"});
+        ConsoleCapture capture;
+        EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, service.c_str(), 1, 0));
+    }
+    EXPECT_EQ(1u, g_rebootNeeded) << "failed wipe under SYSTEM";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, service));
+
+    g_rebootNeeded = 0;
+    const std::wstring software = L"SOFTWARE\\KvTestNoReboot";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, software);
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, software));
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, software.c_str(), 1, 0));
+    }
+    EXPECT_EQ(0u, g_rebootNeeded) << "wipe under SOFTWARE";
+
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, service.c_str(), 1, 0));
+    }
+    EXPECT_EQ(1u, g_rebootNeeded) << "wipe under SYSTEM";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, service));
+}
+
+TEST_F(CleanRegKeyTest, ListModeOpensNothingWithMoreThanKeyReadAndWritesNoSecurity) {
+    const std::wstring path = L"SOFTWARE\\KvTestReadOnly";
+    Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub\\Deeper", L"B", L"2", KEY_WOW64_64KEY));
+    int securityWrites = 0;
+    ScopedHook<&Win32Api::RegSetKeySecurity> countWrites(
+        [&](HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) -> LONG { return ++securityWrites, ERROR_SUCCESS; });
+    for (u32 view : {0u, static_cast<u32>(KEY_WOW64_64KEY)}) {
+        g_registryView = view;
+        OpenRecorder recorder;
+        ConsoleCapture capture;
+        CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 1);
+        ASSERT_FALSE(recorder.opens().empty());
+        for (const RecordedOpen& open : recorder.opens()) {
+            EXPECT_EQ(0u, open.access & ~static_cast<REGSAM>(KEY_READ | KEY_WOW64_64KEY)) << Utf8(open.name);
+            EXPECT_EQ(view, open.access & KEY_WOW64_64KEY) << Utf8(open.name);
+        }
+    }
+    EXPECT_EQ(0, securityWrites);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\Sub\\Deeper", KEY_WOW64_64KEY));
+}
+
+TEST_F(CleanRegKeyTest, MemoryShortageEndsTheListingOfThatKeyWithAReport) {
+    const std::wstring path = L"SOFTWARE\\KvTestMemory";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
+    // Allocations: the value names (the subkeys are still listed), then the
+    // display path and the subkey names (the listing of the key stops).
+    const std::string whole = "Key: SOFTWARE\\KvTestMemory\n  Key: SOFTWARE\\KvTestMemory\\Sub\n    ValName: B\n\n";
+    const std::string stopped = "Key: SOFTWARE\\KvTestMemory\n\n";
+    for (int nth : {1, 2, 3}) {
+        auto shortage = FailNthAllocation(nth);
+        ConsoleCapture capture;
+        EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
+        Printed printed = SplitReports(capture);
+        EXPECT_EQ(std::vector<std::string>{"Not enough memory."}, printed.reports) << nth;
+        EXPECT_EQ(nth == 1 ? whole : stopped, printed.text) << nth;
+    }
+}
+
+TEST(IsUnderSystem, ComparesTheFirstSixCharactersWithoutRegardToCase) {
+    EXPECT_TRUE(IsUnderSystem(L"SYSTEM\\CurrentControlSet\\Services\\kvdrv"));
+    EXPECT_TRUE(IsUnderSystem(L"system\\ControlSet001"));
+    EXPECT_TRUE(IsUnderSystem(L"SYSTEM"));
+    EXPECT_FALSE(IsUnderSystem(L"SOFTWARE\\Kor Vane"));
+    EXPECT_FALSE(IsUnderSystem(L"SYS"));
+    EXPECT_FALSE(IsUnderSystem(L""));
+}
+
+// The same tree in the 64-bit and in the 32-bit view of a 64-bit machine: each
+// pass touches only its own view.
+class BothRegistryViews : public RegistryTest {
+protected:
+    void PlantBoth(const std::wstring& path) {
+        Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
+        Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In64", L"1", KEY_WOW64_64KEY));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In32", L"1", KEY_WOW64_32KEY));
+        ASSERT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In32", KEY_WOW64_64KEY));
+    }
+};
+
+TEST_F(BothRegistryViews, SixtyFourBitPassListsAndWipesOnlyTheSixtyFourBitCopy) {
+    const std::wstring path = L"SOFTWARE\\KvTestViews";
+    PlantBoth(path);
+    g_registryView = KEY_WOW64_64KEY;
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_NE(std::string::npos, capture.out().find("    ValName: In64\n"));
+    EXPECT_EQ(std::string::npos, capture.out().find("In32"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In32", KEY_WOW64_32KEY));
+}
+
+TEST_F(BothRegistryViews, NativePassListsAndWipesOnlyTheThirtyTwoBitCopy) {
+    const std::wstring path = L"SOFTWARE\\KvTestViews";
+    PlantBoth(path);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_NE(std::string::npos, capture.out().find("    ValName: In32\n"));
+    EXPECT_EQ(std::string::npos, capture.out().find("In64"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In64", KEY_WOW64_64KEY));
+}
+
+TEST_F(BothRegistryViews, DeletionPassesTheViewFlag) {
+    const std::wstring path = L"SOFTWARE\\KvTestDeleteView";
+    Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
+    Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+    g_registryView = KEY_WOW64_64KEY;
+    EXPECT_EQ(ERROR_SUCCESS, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
+}
+
+TEST_F(BothRegistryViews, WithoutRegDeleteKeyExTheDeletionFallsBackToRegDeleteKey) {
+    const std::wstring path = L"SOFTWARE\\KvTestOldSystem";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    auto noDeleteKeyEx = FailWhen<&Win32Api::GetProcAddress>(
+        [](HMODULE, LPCSTR name) { return reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && strcmp(name, "RegDeleteKeyExW") == 0; },
+        FARPROC(nullptr), ERROR_PROC_NOT_FOUND);
+    int calls = 0;
+    auto previous = ScopedHook<&Win32Api::RegDeleteKeyW>::Current();
+    ScopedHook<&Win32Api::RegDeleteKeyW> count([&](HKEY parent, LPCWSTR name) { return ++calls, previous(parent, name); });
+    EXPECT_EQ(ERROR_SUCCESS, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
+    EXPECT_EQ(1, calls);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+TEST_F(CleanRegKeyTest, WipeWorksOn32BitMachine) {
+    const std::wstring path = L"SOFTWARE\\KvTestWin32";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+}  // namespace

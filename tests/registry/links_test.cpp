@@ -1,0 +1,134 @@
+// Registry links below a key being listed, wiped or searched are never
+// followed: the link is shown and removed itself, its target stays as it was.
+#include "registry/key_wipe.h"
+#include "registry/tree_search.h"
+#include "tests/registry/registry_fixture.h"
+
+namespace {
+
+const wchar_t kDecoy[] = L"SOFTWARE\\KvDecoyTarget";
+const wchar_t kDecoyNtPath[] = L"\\Registry\\Machine\\Software\\KvDecoyTarget";
+// Owner Administrators; Administrators and SYSTEM full access, Everyone read.
+const wchar_t kDecoySddl[] = L"O:BAD:P(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)";
+
+class RegistryLinks : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        // A tree elsewhere that must survive, with values, a subkey and its own security.
+        Plant(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY);
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kDecoy, L"Precious", L"keep me", KEY_WOW64_64KEY));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, std::wstring(kDecoy) + L"\\Inner", L"Deep", L"keep", KEY_WOW64_64KEY));
+        ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, kDecoy, kDecoySddl, KEY_WOW64_64KEY));
+        decoySecurity_ = KeySecurity(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY);
+        ASSERT_FALSE(decoySecurity_.empty());
+    }
+
+    // The family's tree, planted by an unprivileged user, with a link inside.
+    void PlantTreeWithLink(const std::wstring& tree) {
+        Plant(HKEY_CURRENT_USER, tree);
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, tree, L"A", L"1"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, tree + L"\\Sub", L"B", L"2"));
+        ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, tree + L"\\Sub\\Link", kDecoyNtPath));
+        // The link does reach the decoy when followed.
+        ASSERT_TRUE(ValueExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link", L"Precious"));
+    }
+
+    void ExpectDecoyUntouched() {
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY));
+        EXPECT_EQ(std::vector<std::wstring>{L"Precious"}, ValueNames(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY));
+        EXPECT_EQ(std::vector<std::wstring>{L"Inner"}, SubkeyNames(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY));
+        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, std::wstring(kDecoy) + L"\\Inner", L"Deep", KEY_WOW64_64KEY));
+        EXPECT_EQ(decoySecurity_, KeySecurity(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY));
+    }
+
+    std::string decoySecurity_;
+};
+
+TEST_F(RegistryLinks, ListingShowsTheLinkItselfAndNothingOfItsTarget) {
+    const std::wstring tree = L"Software\\KvTestLinksList";
+    PlantTreeWithLink(tree);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 0, 0));
+    EXPECT_EQ("Key: Software\\KvTestLinksList\n"
+              "  ValName: A\n"
+              "  Key: Software\\KvTestLinksList\\Sub\n"
+              "    ValName: B\n"
+              "    Key: Software\\KvTestLinksList\\Sub\\Link\n"
+              "      ValName: SymbolicLinkValue\n"
+              "\n",
+              capture.out());
+    EXPECT_TRUE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link"));
+    ExpectDecoyUntouched();
+}
+
+TEST_F(RegistryLinks, WipeRemovesTheLinkNotItsTarget) {
+    const std::wstring tree = L"Software\\KvTestLinksWipe";
+    PlantTreeWithLink(tree);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0));
+    Printed printed = SplitReports(capture);
+    EXPECT_EQ(std::vector<std::string>{}, printed.reports);
+    EXPECT_NE(std::string::npos, printed.text.find("Enum keys in Sub\nDeleted Link\nDeleted Sub\n")) << printed.text;
+    EXPECT_EQ(std::string::npos, printed.text.find("Right changed Link")) << printed.text;
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree));
+    ExpectDecoyUntouched();
+}
+
+TEST_F(RegistryLinks, WipeOfALinkThatRefusesAccessStillLeavesTheTargetAlone) {
+    const std::wstring tree = L"Software\\KvTestLinksLocked";
+    PlantTreeWithLink(tree);
+    // The planted link refuses everything to everyone.
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_CURRENT_USER, tree + L"\\Sub\\Link", L"O:BAD:P"));
+    ConsoleCapture capture;
+    CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0);
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link")) << SplitReports(capture).text;
+    ExpectDecoyUntouched();
+}
+
+TEST_F(RegistryLinks, SearchDoesNotDescendIntoALinkAndWipesOnlyTheLink) {
+    const std::wstring tree = L"Software\\KvTestSearchTree";
+    PlantTreeWithLink(tree);
+    // The decoy's value data and subkey would match if the link were followed.
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, std::wstring(kDecoy) + L"\\Inner", L"Deep", L"kvcsp", KEY_WOW64_64KEY));
+    decoySecurity_ = KeySecurity(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY);
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Inner", nullptr, L"kvcsp", 1, 0));
+        Printed printed = SplitReports(capture);
+        EXPECT_EQ(std::string::npos, printed.text.find("  Inner")) << printed.text;
+        EXPECT_EQ(std::string::npos, printed.text.find("^^^")) << printed.text;
+    }
+    EXPECT_TRUE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link"));
+    ExpectDecoyUntouched();
+
+    // A link whose own name matches goes, itself.
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Link", nullptr, nullptr, 1, 0));
+        EXPECT_NE(std::string::npos, capture.out().find("    Link\n    ^^^ lpKeyNameMatch\nDeleted Link\n"))
+            << capture.out();
+    }
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, tree + L"\\Sub"));
+    ExpectDecoyUntouched();
+}
+
+TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingBelowTheStartWithoutOpenLink) {
+    const std::wstring tree = L"Software\\KvTestLinksOpens";
+    PlantTreeWithLink(tree);
+    OpenRecorder recorder;
+    {
+        ConsoleCapture capture;
+        SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"nothing-matches", nullptr, nullptr, 1, 0);
+        CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0);
+    }
+    for (const RecordedOpen& open : recorder.opens()) {
+        if (open.name == tree || open.name == L"SOFTWARE\\Classes\\CLSID") continue;
+        EXPECT_EQ(static_cast<DWORD>(REG_OPTION_OPEN_LINK), open.options) << Utf8(open.name);
+    }
+    ExpectDecoyUntouched();
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+#include <map>
+
+#include "registry/tree_search.h"
+#include "tests/registry/registry_fixture.h"
+
+namespace {
+
+const std::wstring kProviders = L"SOFTWARE\\KvTestSearch\\Providers";
+
+std::string Header(const std::string& keyName, const std::string& valueName, const std::string& valueData,
+                   const std::string& path) {
+    return "Searching for\n    KeyName: '" + keyName + "'\n or ValName: '" + valueName + "'\n or ValData: '" +
+           valueData + "'\n in '" + path + "'\n";
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Every key below a path with its value names, for seeing that nothing changed.
+void Snapshot(HKEY root, const std::wstring& path, std::map<std::wstring, std::vector<std::wstring>>& into) {
+    into[path] = ValueNames(root, path);
+    for (const std::wstring& child : SubkeyNames(root, path)) Snapshot(root, path + L"\\" + child, into);
+}
+
+class SearchRegTreeTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        RemoveAfterwards(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvTestSearch");
+        Plant(HKEY_LOCAL_MACHINE, kProviders);
+    }
+    void Child(const std::wstring& relative) { ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, kProviders + L"\\" + relative)); }
+};
+
+TEST_F(SearchRegTreeTest, FindsAProviderKeyOneLevelDownAndRemovesItInWipeMode) {
+    Child(L"Kor Vane GOST CSP");
+    Child(L"Microsoft Base Cryptographic Provider v1.0");
+    const std::string found = Header("Kor Vane", "", "", "SOFTWARE\\KvTestSearch\\Providers") +
+                              "SOFTWARE\\KvTestSearch\\Providers\n"
+                              "  Kor Vane GOST CSP\n"
+                              "  ^^^ lpKeyNameMatch\n";
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", nullptr, nullptr, 0, 0));
+        EXPECT_EQ(found + "\n", capture.out());
+    }
+    EXPECT_EQ(2u, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders).size());
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(found +
+                      "Right changed Kor Vane GOST CSP\n"
+                      "Enum keys in Kor Vane GOST CSP\n"
+                      "Deleted Kor Vane GOST CSP\n"
+                      "\n",
+                  capture.out());
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"Microsoft Base Cryptographic Provider v1.0"},
+              SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+    EXPECT_EQ(0u, g_rebootNeeded);
+}
+
+TEST_F(SearchRegTreeTest, MatchingKeyIsNotSearchedBelowAndGoesWhole) {
+    Child(L"kvcsp\\kvcsp inner\\kvcsp deepest");
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(1u, Occurrences(capture.out(), "^^^"));
+    EXPECT_EQ(std::string::npos, capture.out().find("  kvcsp inner\n"));
+    EXPECT_EQ(std::vector<std::wstring>{}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, OnlyPlainStringDataMatchesAndTheKeyGoesWithEverythingInIt) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Plain", L"Image Path", L"C:\\x\\kvcsp.dll here"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Plain", L"Other", L"unrelated"));
+    Child(L"Plain\\Below");
+    ASSERT_TRUE(SetMultiString(HKEY_LOCAL_MACHINE, kProviders + L"\\Multi", L"Image Path", {L"a", L"kvcsp.dll"}));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Expand", L"Image Path", L"%SystemRoot%\\kvcsp.dll",
+                          0, REG_EXPAND_SZ));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, nullptr, L"kvcsp.dll", 1, 0));
+    EXPECT_EQ(0u, capture.out().find(Header("", "", "kvcsp.dll", "SOFTWARE\\KvTestSearch\\Providers") +
+                                     "SOFTWARE\\KvTestSearch\\Providers\n  Plain\n  ^^^ lpValDataMatch\n"))
+        << capture.out();
+    EXPECT_EQ((std::vector<std::wstring>{L"Expand", L"Multi"}), SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, ValueNameMatchIsTestedBeforeValueData) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Both", L"kvcsp", L"kvcsp"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\DataOnly", L"x", L"kvcsp"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, L"kvcsp", L"kvcsp", 0, 0));
+    EXPECT_NE(std::string::npos, capture.out().find("  Both\n  ^^^ lpValNameMatch\n  DataOnly\n  ^^^ lpValDataMatch\n"))
+        << capture.out();
+}
+
+TEST_F(SearchRegTreeTest, EverySubkeyIsVisitedOnceAtEveryDepthWhileMatchesGo) {
+    for (const wchar_t* key : {L"kv1", L"kv2", L"kv3", L"Other\\kv4", L"Other\\kv5", L"Other\\Plain",
+                               L"Other\\Deeper\\kv6", L"Other\\Deeper\\Stays", L"Zed"})
+        Child(key);
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+        const std::string& out = capture.out();
+        EXPECT_EQ(6u, Occurrences(out, "^^^ lpKeyNameMatch"));
+        for (const char* name : {"kv1", "kv2", "kv3", "kv4", "kv5", "kv6"})
+            EXPECT_EQ(1u, Occurrences(out, std::string("Deleted ") + name + "\n")) << name;
+        EXPECT_EQ(1u, Occurrences(out, "  Other\n"));
+        EXPECT_EQ(1u, Occurrences(out, "    Deeper\n"));
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"Other", L"Zed"}), SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+    EXPECT_EQ((std::vector<std::wstring>{L"Deeper", L"Plain"}), SubkeyNames(HKEY_LOCAL_MACHINE, kProviders + L"\\Other"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Stays"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders + L"\\Other\\Deeper"));
+}
+
+TEST_F(SearchRegTreeTest, ListModeReportsEachMatchUnderWarnAndChangesNothing) {
+    for (const wchar_t* key : {L"kv1", L"kv2", L"Other\\kv3", L"Other\\Plain"}) Child(key);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Other\\Plain", L"x", L"kvcsp"));
+    std::map<std::wstring, std::vector<std::wstring>> before, after;
+    Snapshot(HKEY_LOCAL_MACHINE, kProviders, before);
+    ConsoleCapture capture;
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, L"kvcsp", 0, 1));
+    Printed printed = SplitReports(capture);
+    EXPECT_EQ(std::vector<std::string>(4, "Redundant data found"), printed.reports);
+    EXPECT_EQ(Header("kv", "", "kvcsp", "SOFTWARE\\KvTestSearch\\Providers") +
+                  "SOFTWARE\\KvTestSearch\\Providers\n"
+                  "  kv1\n  ^^^ lpKeyNameMatch\n"
+                  "  kv2\n  ^^^ lpKeyNameMatch\n"
+                  "  Other\n"
+                  "    kv3\n    ^^^ lpKeyNameMatch\n"
+                  "    Plain\n    ^^^ lpValDataMatch\n"
+                  "\n",
+              printed.text);
+    Snapshot(HKEY_LOCAL_MACHINE, kProviders, after);
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(SearchRegTreeTest, StartingPathThatMatchesIsReportedAndRemovedWhole) {
+    Child(L"Inner");
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"KvTestSearch", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(Header("KvTestSearch", "", "", "SOFTWARE\\KvTestSearch\\Providers") +
+                  "SOFTWARE\\KvTestSearch\\Providers\n^^^ lpKeyNameMatch\n"
+                  "Right changed SOFTWARE\\KvTestSearch\\Providers\nEnum keys in SOFTWARE\\KvTestSearch\\Providers\n"
+                  "Right changed Inner\nEnum keys in Inner\nDeleted Inner\n"
+                  "Deleted SOFTWARE\\KvTestSearch\\Providers\n\n",
+              capture.out());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, MissingOrInaccessibleKeysArePrintedNotFailed) {
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvTestNoSearch", 0, L"kv", nullptr, nullptr, 1, 1));
+        EXPECT_EQ("Key not exist: SOFTWARE\\KvTestNoSearch\n\n", capture.out());
+    }
+    Child(L"Closed");
+    Child(L"kvAfter");
+    auto locked = FailWhen<&Win32Api::RegOpenKeyExW>(
+        [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"Closed") == 0; }, LONG(ERROR_ACCESS_DENIED),
+        ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_NE(std::string::npos,
+              capture.out().find("SOFTWARE\\KvTestSearch\\Providers\n  Access denied (skipping): Closed\n  kvAfter\n"))
+        << capture.out();
+    EXPECT_EQ(std::vector<std::wstring>{L"Closed"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, ChildThatNeverOpensIsSteppedOverOnce) {
+    Child(L"Ghost");
+    Child(L"kvAfter");
+    auto ghost = FailWhen<&Win32Api::RegOpenKeyExW>(
+        [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"Ghost") == 0; }, LONG(ERROR_FILE_NOT_FOUND),
+        ERROR_FILE_NOT_FOUND);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(1u, Occurrences(capture.out(), "Key not exist: Ghost\n"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Ghost"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, MatchThatSurvivesItsRemovalButNoLongerOpensIsNotVisitedAgain) {
+    Child(L"kvStuck");
+    Child(L"kvNext");
+    DeletionRefusal refusal({L"kvStuck"});
+    int readOpens = 0;
+    auto vanishing = FailWhen<&Win32Api::RegOpenKeyExW>(
+        [&](HKEY, LPCWSTR name, DWORD, REGSAM access, PHKEY) {
+            return wcscmp(name, L"kvStuck") == 0 && (access & ~KEY_WOW64_64KEY) == KEY_READ && ++readOpens > 1;
+        },
+        LONG(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
+    ConsoleCapture capture;
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(1u, Occurrences(capture.out(), "  kvStuck\n"));
+    EXPECT_EQ(1u, Occurrences(capture.out(), "Deleted kvNext\n"));
+    EXPECT_EQ(std::vector<std::wstring>{L"kvStuck"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+TEST_F(SearchRegTreeTest, RemovalAnywhereBelowSystemNeedsAReboot) {
+    const std::wstring services = L"SYSTEM\\CurrentControlSet\\Services\\kvtestsearch";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, services);
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, services + L"\\Group\\kvdrv"));
+    {
+        ConsoleCapture capture;
+        SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), 0, L"kvdrv", nullptr, nullptr, 0, 0);
+    }
+    EXPECT_EQ(0u, g_rebootNeeded) << "list mode";
+    Child(L"kvdrv");
+    {
+        ConsoleCapture capture;
+        SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kvdrv", nullptr, nullptr, 1, 0);
+    }
+    EXPECT_EQ(0u, g_rebootNeeded) << "under SOFTWARE";
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), 0, L"kvdrv", nullptr, nullptr, 1, 0));
+    }
+    EXPECT_EQ(1u, g_rebootNeeded) << "two levels below a SYSTEM path";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, services + L"\\Group\\kvdrv"));
+}
+
+TEST_F(SearchRegTreeTest, CountsValueNamesAndPlainStringData) {
+    const std::wstring path = kProviders + L"\\Counted";
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"kv name", L"kv data"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"other", L"more kv data"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"expand", L"kv", 0, REG_EXPAND_SZ));
+    ASSERT_TRUE(SetMultiString(HKEY_LOCAL_MACHINE, path, L"multi", {L"kv"}));
+    // Odd size and no NUL: the text still ends inside its buffer.
+    ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, path, L"odd", REG_SZ, "k\0v\0x", 5));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
+    u32 count = 99;
+    EXPECT_EQ(0u, CountMatchingValueNames(key, L"kv", &count));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(0u, CountMatchingValueData(key, L"", &count));
+    EXPECT_EQ(3u, count);
+    ::RegCloseKey(key);
+}
+
+TEST_F(SearchRegTreeTest, EachViewSearchesAndRemovesOnlyItsOwnTree) {
+    const std::wstring path = L"SOFTWARE\\KvTestSearchViews";
+    Plant(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_64KEY);
+    Plant(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_32KEY);
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+    g_registryView = KEY_WOW64_64KEY;
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_64KEY));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_32KEY));
+    g_registryView = 0;
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_32KEY));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
+}
+
+}  // namespace
