@@ -8,3 +8,14 @@ u32 RunInstallCommand(int argc, wchar_t** argv);
 // The file plan, then the registry plan, with the same pass flags.
 u32 RunCleanupPass(int wipe, int warn);
 void PrintUsage();
+
+// The work that the install command puts in order. The program uses
+// kInstallSteps (RunCleanupPass and CleanRegKey); tests put recorders in.
+struct InstallSteps {
+    u32 (*cleanupPass)(int wipe, int warn);
+    u32 (*cleanRegKey)(HKEY root, const wchar_t* subkey, int wipe, int warn);
+};
+extern const InstallSteps kInstallSteps;
+
+// RunInstallCommand with the given steps.
+u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps);

@@ -1,0 +1,117 @@
+// The order of a run: options, privilege, the 64-bit passes under WOW64, the
+// native passes, the key settings, the reboot prompt.
+#include "front/error_report.h"
+#include "front/install_command.h"
+#include "front/option_scanner.h"
+#include "front/privileges.h"
+#include "front/process_state.h"
+
+namespace {
+
+const u32 kListCommand = 1;
+const u32 kWipeCommand = 2;
+const u32 kKeySettingsCommand = 4;
+
+const LongOption kInstallOptions[] = {
+    {L"show", 's'}, {L"clear", 'c'}, {L"delkeys", 'd'}, {L"warn", 'w'}, {L"from_window", '0'}, {L"help", 'h'},
+    {nullptr, 0},
+};
+
+const wchar_t kKeySettingsPath[] = L"SOFTWARE\\Kor Vane\\Settings";
+
+struct InstallRequest {
+    u32 commands;
+    int warn;
+    int fromWindow;
+};
+
+// The list pass, then the wipe pass, as requested, in the current view.
+u32 RunRequestedPasses(const InstallSteps& steps, const InstallRequest& request) {
+    u32 result = 0;
+    if (request.commands & kListCommand) result |= steps.cleanupPass(0, request.warn);
+    if (request.commands & kWipeCommand) result |= steps.cleanupPass(1, request.warn);
+    return result;
+}
+
+bool RunsUnderWow64() {
+    IsWow64ProcessFn isWow64Process = LookUpFunction<IsWow64ProcessFn>(L"kernel32", "IsWow64Process");
+    BOOL underWow64 = FALSE;
+    return isWow64Process && isWow64Process(win32.GetCurrentProcess(), &underWow64) && underWow64;
+}
+
+// On 64-bit Windows this 32-bit process reaches the 64-bit registry only
+// through the view flag and the 64-bit system directory only with file-system
+// redirection off. Any failure to get there skips these passes.
+u32 Run64BitPasses(const InstallSteps& steps, const InstallRequest& request) {
+    if (!RunsUnderWow64()) return 0;
+
+    Wow64DisableWow64FsRedirectionFn disableRedirection =
+        LookUpFunction<Wow64DisableWow64FsRedirectionFn>(L"kernel32", "Wow64DisableWow64FsRedirection");
+    Wow64RevertWow64FsRedirectionFn revertRedirection = nullptr;
+    PVOID savedRedirection = nullptr;
+    if (disableRedirection) {
+        // Redirection that could not be switched back on would send the native
+        // passes into the 64-bit system directory: without the revert, no switch.
+        revertRedirection =
+            LookUpFunction<Wow64RevertWow64FsRedirectionFn>(L"kernel32", "Wow64RevertWow64FsRedirection");
+        if (!revertRedirection) return 0;
+        if (!disableRedirection(&savedRedirection)) return 0;
+    }
+
+    g_registryView = KEY_WOW64_64KEY;
+    u32 result = RunRequestedPasses(steps, request);
+    bool reverted = !revertRedirection || revertRedirection(savedRedirection);
+    g_registryView = 0;
+    if (!reverted) result |= REPORT("Wow64RevertWow64FsRedirection() fail");
+    return result;
+}
+
+}  // namespace
+
+void PrintUsage() {
+    WidePrint(L"%ls -install [<command>] [<options>]\n", g_programName);
+    NarrowPrint("KVTEST CSP install info and clearing out\n");
+    NarrowPrint("<commands>:\n");
+    PrintOptionHelp("show", "Installation information");
+    PrintOptionHelp("clear", "Clear out KorVane CSP");
+    PrintOptionHelp("delkeys", "Clear out User keys");
+    PrintOptionHelp("help", "Shows this screen");
+    NarrowPrint("<options>:\n");
+    PrintOptionHelp("warn", "Return error if something redundant left");
+}
+
+u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps) {
+    OptionScan scan = kFreshOptionScan;
+    int code = ScanLongOption(argc, argv, kInstallOptions, &scan);
+    if (code == kScanDone) {
+        PrintUsage();
+        return 1;
+    }
+    // Nothing runs before every option is read.
+    InstallRequest request = {};
+    for (; code != kScanDone; code = ScanLongOption(argc, argv, kInstallOptions, &scan)) {
+        switch (code) {
+            case 's': request.commands |= kListCommand; break;
+            case 'c': request.commands |= kWipeCommand; break;
+            case 'd': request.commands |= kKeySettingsCommand; break;
+            case 'w': request.warn = 1; break;
+            case '0': request.fromWindow = 1; break;
+            case 'h': PrintUsage(); return 0;
+            default: return 1;  // the scanner has said why
+        }
+    }
+
+    u32 privilegeFailure = GetPriveleges();
+    if (privilegeFailure != 0) {
+        // The second report shows the same error number as the first.
+        win32.SetLastError(privilegeFailure);
+        return REPORT("GetPriveleges() fail");
+    }
+
+    u32 result = Run64BitPasses(steps, request);
+    result |= RunRequestedPasses(steps, request);
+    if (request.commands & kKeySettingsCommand)
+        result |= steps.cleanRegKey(HKEY_LOCAL_MACHINE, kKeySettingsPath, 1, request.warn);
+    if (g_rebootNeeded && request.fromWindow && !PromptReboot()) result |= 1;
+    return result;
+}
