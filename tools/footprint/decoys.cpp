@@ -7,7 +7,6 @@ namespace {
 const HKEY HKCU = HKEY_CURRENT_USER;
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
 
-const wchar_t kLockedDown[] = L"O:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
 
 void Key(Footprint& f, HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& data,
          const wchar_t* sddl = nullptr, DWORD type = REG_SZ) {

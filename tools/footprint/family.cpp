@@ -9,9 +9,6 @@ const HKEY HKCR = HKEY_CLASSES_ROOT;
 const HKEY HKCU = HKEY_CURRENT_USER;
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
 
-// Owner SYSTEM, administrators may only read: the kind of key that refuses
-// deletion until its security is taken over.
-const wchar_t kLockedDown[] = L"O:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
 
 void Key(Footprint& f, HKEY root, const std::wstring& path, const wchar_t* sddl = nullptr) {
     f.registry.push_back({Role::kFamily, root, path, true, L"", REG_SZ, L"Kor Vane component", sddl});

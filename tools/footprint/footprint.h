@@ -16,6 +16,12 @@
 // kKeySettings: the private-key settings, removed only when the user asks for it.
 enum class Role { kFamily, kDecoy, kKeySettings };
 
+// Owner SYSTEM; administrators may read and take ownership, nothing more: a
+// key that refuses deletion until its owner and then its DACL are taken over.
+// (Wine does not let the take-ownership privilege override a DACL, so the
+// right to take ownership is granted here explicitly.)
+const wchar_t kLockedDown[] = L"O:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)(A;;WO;;;BA)";
+
 // A registry key (valueName empty and isKey) or one value.
 struct RegRow {
     Role role;

@@ -10,7 +10,6 @@ namespace {
 
 const HKEY HKCR = HKEY_CLASSES_ROOT;
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
-const wchar_t kLockedDown[] = L"O:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
 
 void Key(Footprint& f, HKEY root, const std::wstring& path, const wchar_t* sddl = nullptr) {
     f.registry.push_back({Role::kFamily, root, path, true, L"", REG_SZ, L"Kor Vane component", sddl});
