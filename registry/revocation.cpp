@@ -55,7 +55,10 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         return result | REPORT("RegQueryValueEx failed");
     }
 
-    // The first entry: the text up to its NUL, which the zeros after the data guarantee.
+    // The first entry: the text up to its NUL, which the zeros after the data
+    // guarantee. An odd last byte is no whole unit and is not part of the text.
+    if (readBytes > bytes) readBytes = bytes;
+    if (readBytes % sizeof(wchar_t)) BlockAs<char>(valueBuffer)[readBytes - 1] = '\0';
     const wchar_t* value = BlockAs<wchar_t>(valueBuffer);
     WidePrint(L"    Value: %ls\n", value);
     wcsncpy(work, kSystemProvider, kWorkUnits - 2);

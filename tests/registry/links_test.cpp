@@ -115,6 +115,39 @@ TEST_F(RegistryLinks, SearchDoesNotDescendIntoALinkAndWipesOnlyTheLink) {
     ExpectDecoyUntouched();
 }
 
+TEST_F(RegistryLinks, MatchingKeyWithALinkBelowGoesWholeAndTheTargetStays) {
+    const std::wstring tree = L"Software\\KvTestMatchAbove";
+    PlantTreeWithLink(tree);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Sub", nullptr, nullptr, 1, 0));
+    EXPECT_NE(std::string::npos, capture.out().find("  Sub\n  ^^^ lpKeyNameMatch\nRight changed Sub\nEnum keys in Sub\n"
+                                                    "Deleted Link\nDeleted Sub\n"))
+        << capture.out();
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Sub\\Link"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree + L"\\Sub"));
+    ExpectDecoyUntouched();
+}
+
+TEST_F(RegistryLinks, DanglingLinkIsListedSearchedOnceAndRemoved) {
+    const std::wstring tree = L"Software\\KvTestDangling";
+    Plant(HKEY_CURRENT_USER, tree);
+    ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, tree + L"\\Broken", L"\\Registry\\Machine\\Software\\KvNowhere"));
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, tree + L"\\Next"));
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"nothing-matches", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 0, 0));
+        EXPECT_NE(std::string::npos, capture.out().find("  Key: Software\\KvTestDangling\\Broken\n"
+                                                        "    ValName: SymbolicLinkValue\n"
+                                                        "  Key: Software\\KvTestDangling\\Next\n"))
+            << capture.out();
+    }
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0));
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, tree + L"\\Broken"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree));
+}
+
 TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingBelowTheStartWithoutOpenLink) {
     const std::wstring tree = L"Software\\KvTestLinksOpens";
     PlantTreeWithLink(tree);
