@@ -40,6 +40,8 @@ interrupt() {
 
     kv_run "$name" clean
     kv_check "$name: the complete run then exits with 0" [ "$KV_RUN_RC" -eq 0 ]
+    kv_check "$name: and had work left ($(kv_count "$KV_OUT/$name.out" "$KV_CHANGE_LINES") lines of removal)" \
+        [ "$(kv_count "$KV_OUT/$name.out" "$KV_CHANGE_LINES")" -gt 0 ]
     kv_survey "$name"
     kv_expect_clean "$name" "$name"
     # A folder is moved to a temporary name before its content goes (and that
@@ -47,7 +49,7 @@ interrupt() {
     # stays under that name, where no later run looks.
     local left
     left=$(cd "$KV_PREFIX/drive_c" && find . -ipath '*/csp*.tmp*' \( -type d -printf '%P\\\n' -o -printf '%P (%s bytes)\n' \) | sort)
-    [ -z "$left" ] || echo "note $name: files left under the program's temporary names (not counted by the survey):"$'\n'"$(sed 's/^/       /' <<<"$left")"
+    [ -z "$left" ] || echo "note $name: left under the program's temporary names (not counted by the survey):"$'\n'"$(sed 's/^/       /' <<<"$left")"
 }
 
 interrupt 64-bit-folder "the 64-bit wipe pass, its program folder" seen '^Rename: C:\\Program Files\\Kor Vane into '

@@ -13,6 +13,7 @@
 #   kv_step EXE FILTER NAME     runs disabled GoogleTest steps of EXE, output into NAME.out; fails when none ran
 #   kv_expect_nothing_found FILE PASSES   list (and wipe) passes that found nothing at all
 #   kv_temp_names               the program's temporary names ("csp*.tmp") left anywhere on drive C
+#   kv_expect_passes_in_order FILE win64|win32   a plain run's passes, told apart in its output
 
 KV_FOOTPRINT="$KV_BUILD_DIR/kvfootprint.exe"
 KV_PROGRAM=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
