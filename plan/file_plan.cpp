@@ -93,8 +93,15 @@ u32 CleanFamilyFolderIn(const wchar_t* variable, const char* failure, wchar_t* f
     return CleanDirectory(path, wipe, warn);
 }
 
+// The 64-bit pass reaches the 64-bit system directory as System32 with
+// file-system redirection off. The native pass names the 32-bit one by its own
+// path (SysWOW64 under WOW64, System32 on 32-bit Windows) rather than through
+// redirection: a deletion deferred to the reboot is carried out by the 64-bit
+// system, for which System32 is the 64-bit directory, so a module moved aside
+// in SysWOW64 but registered under System32 would never be deleted.
 u32 CleanSystemFiles(wchar_t* folder, wchar_t* path, int wipe, int warn) {
-    HRESULT found = win32.SHGetFolderPathW(nullptr, CSIDL_SYSTEM, nullptr, SHGFP_TYPE_CURRENT, folder);
+    int systemFolder = g_registryView ? CSIDL_SYSTEM : CSIDL_SYSTEMX86;
+    HRESULT found = win32.SHGetFolderPathW(nullptr, systemFolder, nullptr, SHGFP_TYPE_CURRENT, folder);
     if (FAILED(found)) {
         win32.SetLastError(ErrorOf(found));
         return REPORT("SHGetFolderPath(CSIDL_SYSTEM) failed.");

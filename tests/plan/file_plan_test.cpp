@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,7 +124,8 @@ TEST_F(FilePlan, ProbesTheFamilysModulesAndDriversInTheSystemDirectoryInOrder) {
         L"drivers\\KVanCtrl.sys", L"drivers\\KVanCt2k.sys", L"drivers\\kvefs.sys",  L"drivers\\kvdrv30.sys",
         L"drivers\\kvdrv36.sys",
     };
-    std::wstring system = KnownFolder(CSIDL_SYSTEM);
+    // The native pass names the 32-bit system directory by its own path.
+    std::wstring system = KnownFolder(CSIDL_SYSTEMX86);
     std::string expected;
     for (const wchar_t* name : names) expected += "File not exist: " + Utf8(system + L"\\" + name) + "\n";
     ConsoleCapture capture;
@@ -186,7 +188,7 @@ TEST_F(FilePlan, StartMenuLookupFailureIsReportedAndTheInfCleanupStillRuns) {
 TEST_F(FilePlan, SystemDirectoryLookupFailureSkipsOnlyTheSystemFiles) {
     Planted planted = PlantFamily(Expanded(L"%ProgramFiles%"), Expanded(L"%CommonProgramFiles%"));
     auto noSystem = FailWhen<&Win32Api::SHGetFolderPathW>(
-        [](HWND, int folder, HANDLE, DWORD, LPWSTR) { return folder == CSIDL_SYSTEM; }, HRESULT(E_FAIL),
+        [](HWND, int folder, HANDLE, DWORD, LPWSTR) { return folder == CSIDL_SYSTEMX86; }, HRESULT(E_FAIL),
         ERROR_SUCCESS);
     ConsoleCapture capture;
     EXPECT_NE(0u, RunFilePlan(1, 0));
@@ -196,6 +198,62 @@ TEST_F(FilePlan, SystemDirectoryLookupFailureSkipsOnlyTheSystemFiles) {
     EXPECT_FALSE(PathExists(planted.menuFolder));
     EXPECT_FALSE(PathExists(Expanded(L"%ProgramFiles%") + L"\\Kor Vane"));
     RemovePlanted(planted);
+}
+
+TEST_F(FilePlan, EachPassNamesItsOwnSystemDirectory) {
+    std::vector<int> asked;
+    auto previous = ScopedHook<&Win32Api::SHGetFolderPathW>::Current();
+    ScopedHook<&Win32Api::SHGetFolderPathW> record(
+        [&](HWND window, int folder, HANDLE token, DWORD flags, LPWSTR path) -> HRESULT {
+            if (folder == CSIDL_SYSTEM || folder == CSIDL_SYSTEMX86) asked.push_back(folder);
+            return previous(window, folder, token, flags, path);
+        });
+    ConsoleCapture capture;
+    g_registryView = KEY_WOW64_64KEY;
+    RunFilePlan(0, 0);
+    g_registryView = 0;
+    RunFilePlan(0, 0);
+    EXPECT_EQ((std::vector<int>{CSIDL_SYSTEM, CSIDL_SYSTEMX86}), asked);
+}
+
+// Under WOW64 a module in use in the 32-bit system directory is moved aside and
+// registered for deletion at the reboot under SysWOW64, where it lies. The
+// 64-bit system carries the deletions out and reads System32 as its own
+// directory: registered under System32, the module would stay for good.
+TEST_F(FilePlan, ModuleInUseInTheNativeSystemDirectoryIsRegisteredWhereItLies) {
+    std::wstring native = KnownFolder(CSIDL_SYSTEMX86);
+    if (native == KnownFolder(CSIDL_SYSTEM)) GTEST_SKIP() << "not under WOW64";
+    const wchar_t sessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    const wchar_t pending[] = L"PendingFileRenameOperations";
+    std::optional<std::string> pendingBefore = ReadValue(HKEY_LOCAL_MACHINE, sessionManager, pending);
+    size_t entriesBefore = PendingFileRenames().size();
+
+    std::wstring module = native + L"\\kvssl.dll";
+    ASSERT_TRUE(::CopyFileW((native + L"\\msimg32.dll").c_str(), module.c_str(), FALSE));
+    HMODULE held = ::LoadLibraryW(module.c_str());
+    ASSERT_NE(nullptr, held);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RunFilePlan(1, 0));
+    ::FreeLibrary(held);
+
+    EXPECT_NE(std::string::npos, capture.out().find("File: " + Utf8(module) + " success mark delete at reboot.\n"));
+    std::vector<std::wstring> entries = PendingFileRenames();
+    ASSERT_EQ(entriesBefore + 2, entries.size());
+    std::wstring registered = entries[entriesBefore];
+    std::wstring expectedStart = L"\\??\\" + native + L"\\csp";
+    EXPECT_EQ(0, _wcsnicmp(registered.c_str(), expectedStart.c_str(), expectedStart.size())) << Utf8(registered);
+    EXPECT_EQ(L"", entries[entriesBefore + 1]);
+    EXPECT_TRUE(PathExists(registered.substr(4)));
+    EXPECT_FALSE(PathExists(module));
+
+    RemoveFileTree(registered.substr(4));
+    if (pendingBefore)
+        SetValue(HKEY_LOCAL_MACHINE, sessionManager, pending, REG_MULTI_SZ, pendingBefore->data(),
+                 static_cast<DWORD>(pendingBefore->size()));
+    else if (HKEY key; ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_SET_VALUE, &key) == 0) {
+        ::RegDeleteValueW(key, pending);
+        ::RegCloseKey(key);
+    }
 }
 
 // A folder whose own path fits but whose "\Kor Vane" does not: a path cut to
