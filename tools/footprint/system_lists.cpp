@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "tools/footprint/footprint.h"
@@ -37,12 +38,15 @@ void WriteList(const wchar_t* path, const wchar_t* name, const std::vector<std::
 
 void PlantSystemLists() {
     for (const RegistryView& view : RegistryViews()) {
-        // The family's packages among the system's, and a near-miss name of another vendor.
+        // The family's packages among the system's, and a near-miss name of
+        // another vendor. SYSTEM is one key for both views: planted once.
         std::vector<std::wstring> packages = ReadList(kLsa, L"Security Packages", view.flag);
-        packages.insert(packages.begin() + (packages.empty() ? 0 : 1), L"kvtls");
-        packages.push_back(L"kvtls2");
-        packages.push_back(L"kvssl");
-        WriteList(kLsa, L"Security Packages", packages, view.flag);
+        if (std::find(packages.begin(), packages.end(), L"kvtls2") == packages.end()) {
+            packages.insert(packages.begin() + (packages.empty() ? 0 : 1), L"kvtls");
+            packages.push_back(L"kvtls2");
+            packages.push_back(L"kvssl");
+            WriteList(kLsa, L"Security Packages", packages, view.flag);
+        }
         // The family's revocation provider ahead of the system's.
         WriteList(kRevocation, L"Dll", {L"kvocsp.dll", L"cryptnet.dll"}, view.flag);
     }
