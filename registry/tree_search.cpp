@@ -15,6 +15,37 @@ struct SearchPatterns {
 
 const wchar_t* Shown(const wchar_t* pattern) { return pattern ? pattern : L""; }
 
+// Value data that an enumeration carries along with the name: room for a long
+// path. Four zero bytes beyond the data end the text in whole units, also when
+// the stored size is odd or the text lacks its NUL.
+const DWORD kEnumeratedDataBytes = 4096;
+const DWORD kTerminatorBytes = 4;
+
+// A value whose data did not come with its enumeration: its type and size by
+// name, then, for REG_SZ only, its data into a zeroed block of its own.
+u32 QueryValueText(HKEY key, const wchar_t* name, const wchar_t* pattern, bool* contains) {
+    *contains = false;
+    DWORD type = REG_NONE, bytes = 0;
+    LONG queried = win32.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    if (queried != ERROR_SUCCESS) {
+        KeepStatusAsLastError(queried);
+        return REPORT("RegQueryValueEx failed");
+    }
+    if (type != REG_SZ) return 0;
+
+    OwnedBlock data = bytes <= MAXDWORD - kTerminatorBytes ? AllocateBlock(bytes + kTerminatorBytes) : OwnedBlock();
+    if (!data) return REPORT("Not enough memory");
+    memset(data.get(), 0, bytes + kTerminatorBytes);
+    DWORD read = bytes;
+    queried = win32.RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data.get()), &read);
+    if (queried != ERROR_SUCCESS) {
+        KeepStatusAsLastError(queried);
+        return REPORT("RegQueryValueEx failed");
+    }
+    *contains = type == REG_SZ && TextContains(BlockAs<wchar_t>(data), pattern);
+    return 0;
+}
+
 // `underSystem`: the search started under SYSTEM, so every removal in it is.
 // `removalTried` tells the caller that this key may be gone.
 u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
@@ -59,14 +90,20 @@ u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns
         bool removalTried = false;
         result |= SearchKey(key, child, level + 1, patterns, wipe, warn, underSystem, &removalTried);
 
+        indexKept = false;
+        if (!removalTried) {
+            // Nothing tried to remove this child (in list mode nothing ever
+            // does): it is still at this index, so there is no need to reopen it.
+            ++i;
+            continue;
+        }
         OwnedKey reopened;
         LONG reopen = OpenChildKey(key, child, KEY_READ, reopened.put());
-        indexKept = false;
         if (reopen == ERROR_SUCCESS) {
             result |= CloseKeyReported(reopened, child);
             ++i;
-        } else if (reopen == ERROR_ACCESS_DENIED || !removalTried) {
-            // Still there, or never openable: stepped over.
+        } else if (reopen == ERROR_ACCESS_DENIED) {
+            // Still there, but no longer openable: stepped over.
             ++i;
         } else {
             // Removed: the next sibling has moved into this index.
@@ -165,39 +202,31 @@ u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count) {
     OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
     wchar_t* name = BlockAs<wchar_t>(buffer);
+    // Data up to this block's size comes with the enumeration itself, in the
+    // same call as the name; longer data, or all of it when the block is not
+    // to be had, is queried by name.
+    OwnedBlock dataBuffer = AllocateBlock(kEnumeratedDataBytes + kTerminatorBytes);
+    BYTE* data = static_cast<BYTE*>(dataBuffer.get());
     u32 result = 0;
     LONG status;
     for (DWORD i = 0;; ++i) {
-        DWORD size = kValueNameUnits;
-        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        DWORD size = kValueNameUnits, type = REG_NONE, bytes = kEnumeratedDataBytes;
+        status = win32.RegEnumValueW(key, i, name, &size, nullptr, data ? &type : nullptr, data, data ? &bytes : nullptr);
+        if (status == ERROR_SUCCESS && data && bytes <= kEnumeratedDataBytes) {
+            if (type != REG_SZ) continue;
+            memset(data + bytes, 0, kTerminatorBytes);
+            if (TextContains(reinterpret_cast<const wchar_t*>(data), pattern)) ++*count;
+            continue;
+        }
+        if (status == ERROR_MORE_DATA && data) {
+            // The name may not have come with it either: enumerated again, alone.
+            size = kValueNameUnits;
+            status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        }
         if (status != ERROR_SUCCESS) break;
-
-        DWORD type = REG_NONE, bytes = 0;
-        LONG queried = win32.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
-        if (queried != ERROR_SUCCESS) {
-            KeepStatusAsLastError(queried);
-            result |= REPORT("RegQueryValueEx failed");
-            continue;
-        }
-        if (type != REG_SZ) continue;
-
-        // Four zero bytes beyond the data end the text in whole units, also
-        // when the stored size is odd or the text lacks its NUL.
-        const DWORD kTerminatorBytes = 4;
-        OwnedBlock data = bytes <= MAXDWORD - kTerminatorBytes ? AllocateBlock(bytes + kTerminatorBytes) : OwnedBlock();
-        if (!data) {
-            result |= REPORT("Not enough memory");
-            continue;
-        }
-        memset(data.get(), 0, bytes + kTerminatorBytes);
-        DWORD read = bytes;
-        queried = win32.RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data.get()), &read);
-        if (queried != ERROR_SUCCESS) {
-            KeepStatusAsLastError(queried);
-            result |= REPORT("RegQueryValueEx failed");
-            continue;
-        }
-        if (type == REG_SZ && TextContains(BlockAs<wchar_t>(data), pattern)) ++*count;
+        bool contains = false;
+        result |= QueryValueText(key, name, pattern, &contains);
+        if (contains) ++*count;
     }
     if (status != ERROR_NO_MORE_ITEMS) {
         KeepStatusAsLastError(status);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 
 #include "registry/tree_search.h"
@@ -239,6 +240,116 @@ TEST_F(SearchRegTreeTest, CountsValueNamesAndPlainStringData) {
     EXPECT_EQ(0u, CountMatchingValueData(key, L"", &count));
     EXPECT_EQ(3u, count);
     ::RegCloseKey(key);
+}
+
+// Data too long to come with its enumeration is queried by name: it still
+// counts when it is REG_SZ and holds the text, and only then.
+TEST_F(SearchRegTreeTest, LongDataIsReadByNameAndCountsOnlyAsPlainString) {
+    const std::wstring path = kProviders + L"\\Long";
+    const std::wstring filler(5000, L'x');
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long match", filler + L"kv data", 0));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long other", filler + filler, 0));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long expand", filler + L"kv", 0, REG_EXPAND_SZ));
+    const std::string binary(70000, 'k');
+    ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, path, L"long binary", REG_BINARY, binary.data(),
+                         static_cast<DWORD>(binary.size())));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"short", L"kv", 0));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
+    std::vector<std::wstring> queried;
+    ScopedHook<&Win32Api::RegQueryValueExW> record(
+        [&, real = ScopedHook<&Win32Api::RegQueryValueExW>::Current()](HKEY k, LPCWSTR name, LPDWORD reserved,
+                                                                      LPDWORD type, LPBYTE data, LPDWORD bytes) {
+            if (!data) queried.push_back(name);
+            return real(k, name, reserved, type, data, bytes);
+        });
+    u32 count = 99;
+    EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
+    EXPECT_EQ(2u, count);
+    std::sort(queried.begin(), queried.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"long binary", L"long expand", L"long match", L"long other"}), queried);
+    ::RegCloseKey(key);
+}
+
+// Every value is read with one enumeration call; nothing is queried again.
+TEST_F(SearchRegTreeTest, ValueDataSearchReadsEachValueOnce) {
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Leaf", L"v" + std::to_wstring(i),
+                              L"C:\\Program Files\\Vendor\\module" + std::to_wstring(i) + L".dll"));
+    int enumerations = 0, queries = 0;
+    ScopedHook<&Win32Api::RegEnumValueW> countEnumerations(
+        [&, real = ScopedHook<&Win32Api::RegEnumValueW>::Current()](HKEY k, DWORD i, LPWSTR n, LPDWORD s, LPDWORD r,
+                                                                   LPDWORD t, LPBYTE d, LPDWORD b) {
+            ++enumerations;
+            return real(k, i, n, s, r, t, d, b);
+        });
+    ScopedHook<&Win32Api::RegQueryValueExW> countQueries(
+        [&, real = ScopedHook<&Win32Api::RegQueryValueExW>::Current()](HKEY k, LPCWSTR n, LPDWORD r, LPDWORD t,
+                                                                      LPBYTE d, LPDWORD b) {
+            ++queries;
+            return real(k, n, r, t, d, b);
+        });
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, nullptr, L"kvcsp", 0, 0));
+    EXPECT_EQ(1 + 5 + 1, enumerations) << "Providers: the end of its values; Leaf: five values and the end";
+    EXPECT_EQ(0, queries);
+}
+
+// Without the block that carries data along, or when a long value's query
+// fails, the search reads and reports as it always did.
+TEST_F(SearchRegTreeTest, LongDataQueryFailuresAreReportedAndTheSearchGoesOn) {
+    const std::wstring path = kProviders + L"\\Long";
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long", std::wstring(5000, L'x') + L"kv", 0));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"short", L"kv", 0));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
+    u32 count = 99;
+    {
+        auto noDataBlock = FailNthAllocation(2);
+        EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
+        EXPECT_EQ(2u, count);
+    }
+    for (int failing : {1, 2}) {
+        auto fail = FailNthCall<&Win32Api::RegQueryValueExW>(failing, LONG(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
+        ConsoleCapture capture;
+        EXPECT_EQ(u32(ERROR_FILE_NOT_FOUND), CountMatchingValueData(key, L"kv", &count)) << failing;
+        EXPECT_EQ(1u, count) << failing;
+        EXPECT_EQ(std::vector<std::string>{"RegQueryValueEx failed"}, SplitReports(capture).reports) << failing;
+    }
+    {
+        auto noMemory = FailNthAllocation(3);
+        ConsoleCapture capture;
+        EXPECT_NE(0u, CountMatchingValueData(key, L"kv", &count));
+        EXPECT_EQ(1u, count);
+        EXPECT_EQ(std::vector<std::string>{"Not enough memory"}, SplitReports(capture).reports);
+    }
+    ::RegCloseKey(key);
+}
+
+// A list pass never reopens a subkey to see whether it is gone: each is opened
+// once. A wipe pass reopens only the children it tried to remove.
+TEST_F(SearchRegTreeTest, OnlyARemovedChildIsOpenedAgain) {
+    for (const wchar_t* key : {L"kv1", L"Other\\kv2", L"Plain"}) Child(key);
+    auto opensOf = [](const OpenRecorder& recorder, const std::wstring& name) {
+        int count = 0;
+        for (const RecordedOpen& open : recorder.opens())
+            count += open.name == name && (open.access & ~KEY_WOW64_64KEY) == KEY_READ;
+        return count;
+    };
+    {
+        OpenRecorder recorder;
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 0, 0));
+        for (const wchar_t* name : {L"kv1", L"Other", L"kv2", L"Plain"}) EXPECT_EQ(1, opensOf(recorder, name)) << Utf8(name);
+    }
+    {
+        OpenRecorder recorder;
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+        for (const wchar_t* name : {L"Other", L"Plain"}) EXPECT_EQ(1, opensOf(recorder, name)) << Utf8(name);
+        for (const wchar_t* name : {L"kv1", L"kv2"}) EXPECT_EQ(2, opensOf(recorder, name)) << Utf8(name);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"Other", L"Plain"}), SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
 }
 
 TEST_F(SearchRegTreeTest, EachViewSearchesAndRemovesOnlyItsOwnTree) {

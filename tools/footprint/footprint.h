@@ -105,7 +105,9 @@ SystemListState SurveySystemLists();
 
 // A heavy machine for benchmarks: unrelated Installer components, classes,
 // interfaces and providers around the family.
-void PlantHeavyMachine(int components);
+const int kHeavyClasses = 20000;
+const int kHeavyInterfaces = 10000;
+void PlantHeavyMachine(int components, int classes = kHeavyClasses, int interfaces = kHeavyInterfaces);
 
 // Prints what is left of the family and whether the decoys are intact.
 // Returns 0 when nothing of the family is left and every decoy is intact,

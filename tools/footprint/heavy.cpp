@@ -41,7 +41,7 @@ void PlantMany(HKEY root, const wchar_t* parentPath, int count, const wchar_t* l
 
 }  // namespace
 
-void PlantHeavyMachine(int components) {
+void PlantHeavyMachine(int components, int classes, int interfaces) {
     for (const RegistryView& view : RegistryViews()) {
         PlantMany(HKEY_LOCAL_MACHINE,
                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components",
@@ -54,7 +54,7 @@ void PlantHeavyMachine(int components) {
                           SetText(key, product, path);
                       }
                   });
-        PlantMany(HKEY_CLASSES_ROOT, L"CLSID", 20000, L"heavy class ", false, view.flag, [](HKEY key, int i) {
+        PlantMany(HKEY_CLASSES_ROOT, L"CLSID", classes, L"heavy class ", false, view.flag, [](HKEY key, int i) {
             SetText(key, L"", L"Heavy Class " + std::to_wstring(i));
             HKEY server = CreateKeyUnder(key, L"InprocServer32", 0);
             if (server) {
@@ -63,7 +63,7 @@ void PlantHeavyMachine(int components) {
                 ::RegCloseKey(server);
             }
         });
-        PlantMany(HKEY_CLASSES_ROOT, L"Interface", 10000, L"heavy interface ", false, view.flag, [](HKEY key, int i) {
+        PlantMany(HKEY_CLASSES_ROOT, L"Interface", interfaces, L"heavy interface ", false, view.flag, [](HKEY key, int i) {
             SetText(key, L"", L"IHeavy" + std::to_wstring(i));
         });
     }
@@ -77,6 +77,6 @@ void PlantHeavyMachine(int components) {
         }
         ::RegCloseKey(providers);
     }
-    printf("planted a heavy machine: %d Installer components, 20000 classes, 10000 interfaces, 30 providers\n",
-           components);
+    printf("planted a heavy machine: %d Installer components, %d classes, %d interfaces, 30 providers\n", components,
+           classes, interfaces);
 }

@@ -1,4 +1,4 @@
-// kvfootprint plant | plant-heavy N | survey [--list]
+// kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list]
 #include <cstdio>
 
 #include "tools/footprint/footprint.h"
@@ -52,10 +52,11 @@ int wmain(int argc, wchar_t** argv) {
     Footprint footprint = WholeFootprint();
     if (command == L"plant") return Plant(footprint);
     if (command == L"plant-heavy" && argc > 2) {
-        PlantHeavyMachine(_wtoi(argv[2]));
+        PlantHeavyMachine(_wtoi(argv[2]), argc > 3 ? _wtoi(argv[3]) : kHeavyClasses,
+                          argc > 4 ? _wtoi(argv[4]) : kHeavyInterfaces);
         return 0;
     }
     if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
-    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N | survey [--list]\n");
+    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list]\n");
     return 64;
 }
