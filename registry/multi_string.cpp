@@ -11,52 +11,51 @@ size_t EntryLength(const wchar_t* units, size_t count, size_t start) {
 
 bool EntryEquals(const wchar_t* units, size_t length, const wchar_t* entry) {
     size_t entryLength = wcslen(entry);
-    return length == entryLength && wmemcmp(units, entry, length) == 0;
+    return entryLength != 0 && length == entryLength && wmemcmp(units, entry, length) == 0;
 }
 
 }  // namespace
 
 size_t FindMultiStringEntry(const wchar_t* units, size_t count, const wchar_t* entry) {
-    size_t start = 0;
-    while (start < count) {
+    for (size_t start = 0; start < count;) {
         size_t length = EntryLength(units, count, start);
-        if (length == 0) break;
         if (EntryEquals(units + start, length, entry)) return start;
         start += length + 1;
     }
     return kNoEntry;
 }
 
-size_t CopyMultiStringWithout(const wchar_t* units, size_t count, size_t skip, wchar_t* out, size_t capacity) {
+size_t CopyMultiStringWithout(const wchar_t* units, size_t count, const wchar_t* entry, wchar_t* out,
+                              size_t capacity) {
     size_t written = 0;
-    size_t start = 0;
-    while (start < count) {
+    for (size_t start = 0; start < count;) {
         size_t length = EntryLength(units, count, start);
-        if (length == 0) break;
-        if (start != skip) {
-            if (capacity - written < length + 1) return 0;
-            wmemcpy(out + written, units + start, length);
-            written += length;
-            out[written++] = L'\0';
+        // The entry with its NUL; a last entry may have none.
+        size_t span = start + length < count ? length + 1 : length;
+        if (!EntryEquals(units + start, length, entry)) {
+            if (capacity - written < span) return kNoRoom;
+            wmemcpy(out + written, units + start, span);
+            written += span;
         }
-        start += length + 1;
+        start += span;
     }
-    if (capacity - written < 1) return 0;
-    out[written++] = L'\0';
     return written;
 }
 
 size_t EnsureMultiStringEntry(wchar_t* list, size_t length, size_t capacity, const wchar_t* entry) {
-    if (length == 0 || length > capacity || list[length - 1] != L'\0') return 0;
-    if (length > 1 && list[length - 2] != L'\0') return 0;
-    if (FindMultiStringEntry(list, length, entry) != kNoEntry) return length;
+    if (length > capacity) return kNoRoom;
     size_t entryLength = wcslen(entry);
-    if (entryLength == 0) return length;
-    // The new entry goes over the closing NUL and gets its own NUL and a new closing one.
-    size_t at = length - 1;
-    if (capacity - at < entryLength + 2) return 0;
+    if (entryLength == 0 || FindMultiStringEntry(list, length, entry) != kNoEntry) return length;
+    bool closed = length > 0 && list[length - 1] == L'\0' && (length == 1 || list[length - 2] == L'\0');
+    bool lastUnterminated = length > 0 && list[length - 1] != L'\0';
+    // The entry goes over the closing NUL, or after the list's end.
+    size_t at = closed ? length - 1 : length;
+    size_t needed = (lastUnterminated ? 1 : 0) + entryLength + 2;
+    if (capacity - at < needed) return kNoRoom;
+    if (lastUnterminated) list[at++] = L'\0';
     wmemcpy(list + at, entry, entryLength);
-    list[at + entryLength] = L'\0';
-    list[at + entryLength + 1] = L'\0';
-    return at + entryLength + 2;
+    at += entryLength;
+    list[at++] = L'\0';
+    list[at++] = L'\0';
+    return at;
 }

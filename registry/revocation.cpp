@@ -4,6 +4,8 @@
 #include "front/process_state.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
+#include "registry/list_value.h"
+#include "registry/multi_string.h"
 
 namespace {
 
@@ -13,9 +15,17 @@ const wchar_t kProviderValue[] = L"Dll";
 const wchar_t kSystemProvider[] = L"cryptnet.dll";
 // The system provider alone, as a one-entry list: its NUL and the closing NUL.
 const wchar_t kSystemProviderList[] = L"cryptnet.dll\0";
+// The family's own revocation provider (the file plan removes the module itself).
+const wchar_t kFamilyProvider[] = L"kvocsp.dll";
 const DWORD kWorkUnits = 305;
-// Zeros after the value's bytes, so that its text always ends in whole NUL units.
+// Room past the value's size: an empty value still gets a block.
 const DWORD kValueExtraBytes = 4;
+
+// Prints the list's entries separated by blanks, without its closing NULs.
+void PrintProviders(const wchar_t* units, size_t count) {
+    while (count > 0 && units[count - 1] == L'\0') --count;
+    PrintListUnits(units, count);
+}
 
 }  // namespace
 
@@ -40,12 +50,23 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
 
     DWORD type = REG_NONE, bytes = 0;
     status = win32.RegQueryValueExW(key.get(), kProviderValue, nullptr, &type, nullptr, &bytes);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        // No list: nothing of the family's is in it.
+        WidePrint(L"    Value not exist: %ls\n", kProviderValue);
+        WidePrint(L"\n");
+        return result;
+    }
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         return result | REPORT("RegQueryValueEx failed");
     }
-    OwnedBlock valueBuffer = bytes <= MAXDWORD - kValueExtraBytes ? AllocateBlock(bytes + kValueExtraBytes) : OwnedBlock();
-    if (!valueBuffer) return result | REPORT("Not enough memory");
+    // The edit: the system provider alone, or the value without the family's provider, then the write's slack.
+    OwnedBlock valueBuffer, editBuffer;
+    if (bytes <= MAXDWORD - kValueExtraBytes - sizeof(kSystemProviderList) - kListWriteSlackBytes) {
+        valueBuffer = AllocateBlock(bytes + kValueExtraBytes);
+        editBuffer = AllocateBlock(bytes + sizeof(kSystemProviderList) + kListWriteSlackBytes);
+    }
+    if (!valueBuffer || !editBuffer) return result | REPORT("Not enough memory");
     memset(valueBuffer.get(), 0, bytes + kValueExtraBytes);
     DWORD readBytes = bytes;
     status = win32.RegQueryValueExW(key.get(), kProviderValue, nullptr, &type, static_cast<BYTE*>(valueBuffer.get()),
@@ -55,26 +76,46 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         return result | REPORT("RegQueryValueEx failed");
     }
 
-    // The first entry: the text up to its NUL, which the zeros after the data
-    // guarantee. An odd last byte is no whole unit and is not part of the text.
+    // An odd last byte is no whole unit and is not part of the text.
     if (readBytes > bytes) readBytes = bytes;
-    if (readBytes % sizeof(wchar_t)) BlockAs<char>(valueBuffer)[readBytes - 1] = '\0';
-    const wchar_t* value = BlockAs<wchar_t>(valueBuffer);
-    WidePrint(L"    Value: %ls\n", value);
-    wcsncpy(work, kSystemProvider, kWorkUnits - 2);
-    if (wcscmp(value, work) == 0) {
-        WidePrint(L"\n");
-        return result;
-    }
+    const BYTE* oldBytes = BlockAs<BYTE>(valueBuffer);
+    const wchar_t* units = BlockAs<wchar_t>(valueBuffer);
+    size_t count = readBytes / sizeof(wchar_t);
+    const wchar_t* firstEnd = wmemchr(units, L'\0', count);
+    size_t firstLength = firstEnd ? static_cast<size_t>(firstEnd - units) : count;
+    WidePrint(L"    Value: ");
+    PrintListUnits(units, firstLength);
+    WidePrint(L"\n");
 
-    if (warn) result |= REPORT("Redundant data found: cryptnet.dll expected");
-    WidePrint(L"    NewValue: %ls\n", work);
+    ListRewrite rewrite = {type, oldBytes, readBytes, BlockAs<BYTE>(editBuffer), 0};
+    wchar_t* edit = BlockAs<wchar_t>(editBuffer);
+    size_t length = 0;
+    bool systemFirst = firstLength == wcslen(kSystemProvider) && wmemcmp(units, kSystemProvider, firstLength) == 0;
+    if (!systemFirst) {
+        if (warn) result |= REPORT("Redundant data found: cryptnet.dll expected");
+        length = sizeof(kSystemProviderList) / sizeof(wchar_t);
+        wmemcpy(edit, kSystemProviderList, length);
+        rewrite.newSize = sizeof(kSystemProviderList);
+    } else {
+        if (FindMultiStringEntry(units, count, kFamilyProvider) == kNoEntry) {
+            WidePrint(L"\n");
+            return result;
+        }
+        WidePrint(L"    found: %ls\n", kFamilyProvider);
+        if (warn) result |= REPORT("Redundant data found: %S", kFamilyProvider);
+        length = CopyMultiStringWithout(units, count, kFamilyProvider, edit, count);
+        rewrite.newSize = static_cast<DWORD>(length * sizeof(wchar_t));
+        // The odd byte stays after the list, as it was.
+        if (readBytes % sizeof(wchar_t)) rewrite.newBytes[rewrite.newSize++] = oldBytes[readBytes - 1];
+    }
+    WidePrint(L"    NewValue: ");
+    PrintProviders(edit, length);
+    WidePrint(L"\n");
     if (!wipe) {
         WidePrint(L"\n");
         return result;
     }
-    status = win32.RegSetValueExW(key.get(), kProviderValue, 0, type, reinterpret_cast<const BYTE*>(kSystemProviderList),
-                                  sizeof(kSystemProviderList));
+    status = WriteListValue(key.get(), kProviderValue, rewrite);
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         return result | REPORT("RegSetValueEx failed");

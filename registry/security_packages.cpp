@@ -4,6 +4,7 @@
 #include "front/process_state.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
+#include "registry/list_value.h"
 #include "registry/multi_string.h"
 
 namespace {
@@ -15,30 +16,19 @@ const wchar_t* const kSystemPackages[] = {L"schannel", L"kerberos", L"msv1_0"};
 struct PackageRepair {
     const wchar_t* title;
     const wchar_t* entry;
-    // Room beyond the value's size in the edit buffer: the SSL repair may append the system packages.
-    DWORD editExtraBytes;
     bool restoresSystemPackages;
 };
 
-const PackageRepair kTlsRepair = {L"TlsRegUninstall", L"kvtls", 20, false};
-const PackageRepair kSslRepair = {L"SslRegUninstall", L"kvssl", 100, true};
+const PackageRepair kTlsRepair = {L"TlsRegUninstall", L"kvtls", false};
+const PackageRepair kSslRepair = {L"SslRegUninstall", L"kvssl", true};
 
-// Zeros after the value's bytes, so that the read buffer always ends in whole NUL units.
+// Room past the value's size in the read buffer: an empty value still gets a block.
 const DWORD kReadExtraBytes = 4;
 
 // Prints the units between brackets, a NUL as a blank.
 void PrintPackages(const wchar_t* label, const wchar_t* units, size_t count) {
     WidePrint(L"%ls[", label);
-    wchar_t chunk[129];
-    size_t used = 0;
-    for (size_t i = 0; i < count; ++i) {
-        chunk[used++] = units[i] ? units[i] : L' ';
-        if (used == 128 || i + 1 == count) {
-            chunk[used] = L'\0';
-            WidePrint(L"%ls", chunk);
-            used = 0;
-        }
-    }
+    PrintListUnits(units, count);
     WidePrint(L"]\n");
 }
 
@@ -46,15 +36,21 @@ OwnedPages AllocatePages(DWORD bytes) {
     return OwnedPages(win32.VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
 }
 
-// The edited list: the list's entries without the first one equal to the
-// family's, each terminated and the list closed, plus the system packages
-// for the SSL repair. 0 when it does not fit.
-size_t EditPackages(const PackageRepair& repair, const wchar_t* units, size_t count, size_t found, wchar_t* edit,
-                    size_t capacity) {
-    size_t length = CopyMultiStringWithout(units, count, found, edit, capacity);
+// Units the edit may add to the list: room for the system packages the SSL repair puts back.
+size_t AddedUnits(const PackageRepair& repair) {
+    size_t units = 0;
+    if (repair.restoresSystemPackages)
+        for (const wchar_t* package : kSystemPackages) units += MultiStringAppendUnits(package);
+    return units;
+}
+
+// The list without any entry equal to the family's, plus the missing system
+// packages for the SSL repair. kNoRoom when it does not fit.
+size_t EditPackages(const PackageRepair& repair, const wchar_t* units, size_t count, wchar_t* edit, size_t capacity) {
+    size_t length = CopyMultiStringWithout(units, count, repair.entry, edit, capacity);
     if (!repair.restoresSystemPackages) return length;
     for (const wchar_t* package : kSystemPackages) {
-        if (length == 0) break;
+        if (length == kNoRoom) break;
         length = EnsureMultiStringEntry(edit, length, capacity, package);
     }
     return length;
@@ -75,10 +71,12 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
         return static_cast<u32>(status);
     }
 
+    // The edit holds at most the value's bytes and the added units, then the write's slack.
+    const DWORD editExtraBytes = static_cast<DWORD>(AddedUnits(repair) * sizeof(wchar_t)) + kListWriteSlackBytes;
     OwnedPages readPages, editPages;
-    if (bytes <= MAXDWORD - repair.editExtraBytes) {
+    if (bytes <= MAXDWORD - editExtraBytes && bytes <= MAXDWORD - kReadExtraBytes) {
         readPages = AllocatePages(bytes + kReadExtraBytes);
-        editPages = AllocatePages(bytes + repair.editExtraBytes);
+        editPages = AllocatePages(bytes + editExtraBytes);
     }
     if (!readPages || !editPages) {
         REPORT("Not enough memory");
@@ -95,14 +93,14 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
         return static_cast<u32>(status);
     }
     if (readBytes > bytes) readBytes = bytes;
+    const BYTE* oldBytes = static_cast<const BYTE*>(readPages.get());
     // An odd last byte is no whole unit and is not part of the list.
     const wchar_t* units = static_cast<const wchar_t*>(readPages.get());
     size_t count = readBytes / sizeof(wchar_t);
 
     PrintPackages(L"  Old Security Packages: ", units, count);
     u32 result = 0;
-    size_t found = FindMultiStringEntry(units, count, repair.entry);
-    if (found != kNoEntry) {
+    if (FindMultiStringEntry(units, count, repair.entry) != kNoEntry) {
         WidePrint(L"    found: %ls\n", repair.entry);
         if (warn) result |= REPORT("Redundant data found");
     } else {
@@ -114,16 +112,18 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
     }
 
     wchar_t* edit = static_cast<wchar_t*>(editPages.get());
-    size_t capacity = (bytes + repair.editExtraBytes) / sizeof(wchar_t);
-    size_t length = EditPackages(repair, units, count, found, edit, capacity);
-    if (length == 0) {
+    size_t length = EditPackages(repair, units, count, edit, count + AddedUnits(repair));
+    if (length == kNoRoom) {
         REPORT("Not enough memory");
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     PrintPackages(L"  New Security Packages: ", edit, length);
-    // The list is rewritten on every wipe pass, changed or not, in its well-formed shape.
-    status = win32.RegSetValueExW(key.get(), kPackagesValue, 0, type, reinterpret_cast<const BYTE*>(edit),
-                                  static_cast<DWORD>(length * sizeof(wchar_t)));
+    ListRewrite rewrite = {type, oldBytes, readBytes, static_cast<BYTE*>(editPages.get()),
+                           static_cast<DWORD>(length * sizeof(wchar_t))};
+    // The odd byte stays after the list, as it was.
+    if (readBytes % sizeof(wchar_t)) rewrite.newBytes[rewrite.newSize++] = oldBytes[readBytes - 1];
+    // The list is rewritten on every wipe pass, changed or not.
+    status = WriteListValue(key.get(), kPackagesValue, rewrite);
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         REPORT("RegSetValueEx failed");

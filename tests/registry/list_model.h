@@ -1,5 +1,9 @@
-// A plain model of multi-string lists for checking what the repairs write,
-// and generators of lists in every shape the machine might hold.
+// A plain model of what the list repairs write, and generators of lists in
+// every shape the machine might hold.
+//
+// The model works on the list's units as text, with no notion of where a list
+// ends: an entry is whatever stands between two NULs (or the start, or the
+// end), so it cannot share a walking rule, or its mistakes, with the program.
 #pragma once
 
 #include <random>
@@ -8,21 +12,14 @@
 
 typedef std::vector<std::wstring> Entries;
 
-// The entries a list's bytes hold: whole UTF-16 units only, split at NULs, up
-// to the first empty entry; a last entry without its NUL still counts.
-inline Entries ModelEntries(const std::string& bytes) {
-    std::wstring units(bytes.size() / 2, L'\0');
-    if (!units.empty()) memcpy(&units[0], bytes.data(), units.size() * 2);
-    Entries entries;
-    size_t start = 0;
-    while (start < units.size()) {
-        size_t end = units.find(L'\0', start);
-        if (end == std::wstring::npos) end = units.size();
-        if (end == start) break;
-        entries.push_back(units.substr(start, end - start));
-        start = end + 1;
-    }
-    return entries;
+inline std::string Bytes(const std::wstring& units) {
+    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+}
+
+// The bytes of a literal's units, NULs inside included, its own terminator not.
+template <size_t N>
+std::string UnitBytes(const wchar_t (&units)[N]) {
+    return Bytes(std::wstring(units, N - 1));
 }
 
 // A well-formed list: each entry and its NUL, then the closing NUL.
@@ -30,33 +27,56 @@ inline std::string WellFormed(const Entries& entries) {
     std::wstring units;
     for (const std::wstring& entry : entries) units += entry + L'\0';
     units += L'\0';
-    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+    return Bytes(units);
 }
 
-inline std::string Bytes(const std::wstring& units) {
-    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+namespace list_model {
+
+const std::wstring kNul(1, L'\0');
+
+inline bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// The list after a repair: the first entry equal to `removed` goes; the
-// `restored` names are appended, in order, where absent.
-inline Entries Repaired(Entries entries, const std::wstring& removed, const Entries& restored = {}) {
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i] == removed) {
-            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-            break;
-        }
-    }
-    for (const std::wstring& name : restored) {
-        bool present = false;
-        for (const std::wstring& entry : entries) present = present || entry == name;
-        if (!present) entries.push_back(name);
-    }
-    return entries;
+// With a NUL put in front, every entry is a NUL and its text, followed by a
+// NUL or the end. Cutting "NUL text" out of "NUL text NUL" until none is left
+// takes every occurrence, neighbours included.
+inline std::wstring Without(const std::wstring& units, const std::wstring& removed) {
+    std::wstring text = kNul + units;
+    for (size_t at; (at = text.find(kNul + removed + kNul)) != std::wstring::npos;) text.erase(at, removed.size() + 1);
+    if (EndsWith(text, kNul + removed)) text.erase(text.size() - removed.size());
+    return text.substr(1);
 }
 
-// Random lists: system and family names, near misses, random text, and
-// every malformation (no closing NUL, no NUL at all, odd length, junk after
-// an empty entry, random bytes).
+inline bool Holds(const std::wstring& units, const std::wstring& name) {
+    return (kNul + units + kNul).find(kNul + name + kNul) != std::wstring::npos;
+}
+
+// `name` at the list's end: before its closing NUL (a NUL after a NUL, or a
+// lone NUL); else after the last entry, given its NUL, with a closing NUL.
+inline std::wstring Appended(std::wstring units, const std::wstring& name) {
+    if (units == kNul || EndsWith(units, kNul + kNul)) return units.insert(units.size() - 1, name + kNul);
+    if (!units.empty() && units.back() != L'\0') units += kNul;
+    return units + name + kNul + kNul;
+}
+
+}  // namespace list_model
+
+// The bytes a repair writes for a list's bytes: every entry equal to
+// `removed` goes with its NUL, the `restored` names are added in order where
+// absent, and everything else stays byte for byte (an odd last byte too).
+inline std::string Repaired(const std::string& bytes, const std::wstring& removed, const Entries& restored = {}) {
+    std::wstring units(bytes.size() / 2, L'\0');
+    if (!units.empty()) memcpy(&units[0], bytes.data(), units.size() * 2);
+    units = list_model::Without(units, removed);
+    for (const std::wstring& name : restored)
+        if (!list_model::Holds(units, name)) units = list_model::Appended(units, name);
+    return Bytes(units) + bytes.substr(bytes.size() / 2 * 2);
+}
+
+// Random lists: system and family names, near misses, empty entries, random
+// text, and every malformation (no closing NUL, no NUL at all, odd length,
+// entries after an empty entry, random bytes).
 class ListGenerator {
 public:
     explicit ListGenerator(unsigned seed) : random_(seed) {}
@@ -64,7 +84,7 @@ public:
     std::string Next() {
         static const wchar_t* const kNames[] = {L"kvtls", L"kvssl", L"kvtls2", L"KVTLS", L"kvtl", L"Kvssl", L"kvssl ",
                                                 L"xkvtls", L"msv1_0", L"schannel", L"kerberos", L"wdigest", L"tspkg",
-                                                L"pku2u", L"livessp", L"kvtlskvtls"};
+                                                L"pku2u", L"livessp", L"kvtlskvtls", L""};
         int shape = Pick(0, 9);
         if (shape == 9) {
             std::string bytes(static_cast<size_t>(Pick(0, 80)), '\0');
@@ -97,7 +117,7 @@ public:
             case 4:  // cut at any byte
                 bytes.resize(static_cast<size_t>(Pick(0, static_cast<int>(bytes.size()))));
                 break;
-            case 5:  // entries after the list's end
+            case 5:  // entries after an empty entry
                 bytes += WellFormed({L"kvtls", L"kvssl", L"tail"});
                 break;
             case 6:  // extra closing NULs

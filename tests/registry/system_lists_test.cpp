@@ -92,14 +92,40 @@ TEST_F(SecurityPackagesTest, RemovesTheTlsPackageAndShowsBothLists) {
     EXPECT_EQ(1u, g_rebootNeeded);
 }
 
-TEST_F(SecurityPackagesTest, OnlyTheWholeEntryMatchesAndOnlyItsFirstOccurrenceGoes) {
-    SetList({L"kvtls2", L"KVTLS", L"kvtl", L"kvtls", L"msv1_0", L"kvtls"});
+TEST_F(SecurityPackagesTest, EveryOccurrenceGoesAndOnlyWholeEntriesMatch) {
+    SetList({L"kerberos", L"kvtls", L"msv1_0", L"kvtls", L"schannel", L"kvtls", L"kvssl", L"kvssl", L"kvssl"});
     ConsoleCapture capture;
     EXPECT_EQ(0u, TlsRegUninstall(1, 0));
-    EXPECT_EQ(WellFormed({L"kvtls2", L"KVTLS", L"kvtl", L"msv1_0", L"kvtls"}), Packages());
-    SetList({L"msv1_0", L"kvtls"});
+    EXPECT_EQ(0u, SslRegUninstall(1, 0));
+    EXPECT_EQ(WellFormed({L"kerberos", L"msv1_0", L"schannel"}), Packages());
+    SetList({L"kvtls2", L"KVTLS", L"kvtl", L"kvtls", L"msv1_0", L"kvtls"});
     EXPECT_EQ(0u, TlsRegUninstall(1, 0));
-    EXPECT_EQ(WellFormed({L"msv1_0"}), Packages());
+    EXPECT_EQ(WellFormed({L"kvtls2", L"KVTLS", L"kvtl", L"msv1_0"}), Packages());
+}
+
+// Empty entries do not end the list: Windows itself often stores "" alone, and
+// installers append after it.
+TEST_F(SecurityPackagesTest, EntriesAfterAnEmptyEntryAreSearchedAndKept) {
+    SetList({L"", L"kvtls", L"acmeauth", L"kvssl", L"kerberos"});
+    {
+        ConsoleCapture capture;
+        EXPECT_NE(0u, TlsRegUninstall(0, 1));
+        Printed printed = SplitReports(capture);
+        EXPECT_EQ(std::vector<std::string>{"Redundant data found"}, printed.reports);
+        EXPECT_EQ("TlsRegUninstall\n  Old Security Packages: [ kvtls acmeauth kvssl kerberos  ]\n    found: kvtls\n\n",
+                  printed.text);
+    }
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, TlsRegUninstall(1, 0));
+    EXPECT_EQ(WellFormed({L"", L"acmeauth", L"kvssl", L"kerberos"}), Packages());
+    EXPECT_EQ(0u, SslRegUninstall(1, 0));
+    EXPECT_EQ(WellFormed({L"", L"acmeauth", L"kerberos", L"schannel", L"msv1_0"}), Packages());
+    // Without the family's entry the bytes go back as they were read, whatever their shape.
+    const std::string unchanged = UnitBytes(L"\0\0acmeauth\0\0\0msv1_0");
+    SetPackages(unchanged);
+    EXPECT_EQ(0u, TlsRegUninstall(1, 0));
+    EXPECT_EQ(unchanged, Packages());
+    EXPECT_EQ(1u, g_rebootNeeded);
 }
 
 TEST_F(SecurityPackagesTest, EveryWipeRewritesTheListAndNeedsARebootEvenWithoutAFind) {
@@ -189,14 +215,14 @@ TEST_F(SecurityPackagesTest, FailuresEndTheRepairWithTheFailingCallsCode) {
     EXPECT_EQ(WellFormed({L"kvtls"}), Packages());
 }
 
-struct MalformedList {
+struct OddList {
     const char* name;
     std::string bytes;
     DWORD type;
-    Entries tlsResult;
+    std::string tlsResult;
 };
 
-TEST_F(SecurityPackagesTest, MalformedListsAreRepairedWithinTheirBuffersIntoWellFormedOnes) {
+TEST_F(SecurityPackagesTest, ListsOfEveryShapeAreRepairedWithinTheirBuffersAndKeepTheirShape) {
     std::wstring big;
     Entries bigEntries;
     for (int i = 0; big.size() < 32700; ++i) {
@@ -205,17 +231,18 @@ TEST_F(SecurityPackagesTest, MalformedListsAreRepairedWithinTheirBuffersIntoWell
         if (entry != L"kvtls") bigEntries.push_back(entry);
     }
     big += L'\0';
-    const MalformedList lists[] = {
-        {"odd length", WellFormed({L"msv1_0", L"kvtls"}) + "x", REG_MULTI_SZ, {L"msv1_0"}},
-        {"no closing NUL", Bytes(std::wstring(L"msv1_0\0kvtls\0schannel\0", 23)), REG_MULTI_SZ, {L"msv1_0", L"schannel"}},
-        {"no NUL at all", Bytes(L"kvtls"), REG_MULTI_SZ, {}},
-        {"empty", "", REG_MULTI_SZ, {}},
-        {"REG_SZ", Bytes(std::wstring(L"kvtls\0", 6)), REG_SZ, {}},
-        {"64 KiB", Bytes(big), REG_MULTI_SZ, bigEntries},
-        {"family's entry last without terminator", Bytes(std::wstring(L"msv1_0\0kvtls", 12)), REG_MULTI_SZ, {L"msv1_0"}},
-        {"entries after the list's end", Bytes(std::wstring(L"msv1_0\0\0kvtls\0", 14)), REG_MULTI_SZ, {L"msv1_0"}},
+    const OddList lists[] = {
+        {"odd length", WellFormed({L"msv1_0", L"kvtls"}) + "x", REG_MULTI_SZ, WellFormed({L"msv1_0"}) + "x"},
+        {"no closing NUL", UnitBytes(L"msv1_0\0kvtls\0schannel\0"), REG_MULTI_SZ, UnitBytes(L"msv1_0\0schannel\0")},
+        {"no NUL at all", Bytes(L"kvtls"), REG_MULTI_SZ, ""},
+        {"empty", "", REG_MULTI_SZ, ""},
+        {"REG_SZ", UnitBytes(L"kvtls\0"), REG_SZ, ""},
+        {"64 KiB", Bytes(big), REG_MULTI_SZ, WellFormed(bigEntries)},
+        {"family's entry last without terminator", UnitBytes(L"msv1_0\0kvtls"), REG_MULTI_SZ, UnitBytes(L"msv1_0\0")},
+        {"absent, last entry without terminator", UnitBytes(L"msv1_0\0acme"), REG_MULTI_SZ, UnitBytes(L"msv1_0\0acme")},
+        {"entries after an empty entry", UnitBytes(L"msv1_0\0\0kvtls\0"), REG_MULTI_SZ, UnitBytes(L"msv1_0\0\0")},
     };
-    for (const MalformedList& list : lists) {
+    for (const OddList& list : lists) {
         for (bool ssl : {false, true}) {
             SetPackages(list.bytes, list.type);
             GuardedAllocations guarded;
@@ -223,14 +250,14 @@ TEST_F(SecurityPackagesTest, MalformedListsAreRepairedWithinTheirBuffersIntoWell
             EXPECT_EQ(0u, ssl ? SslRegUninstall(1, 0) : TlsRegUninstall(1, 0)) << list.name;
             EXPECT_EQ(2, guarded.blocks()) << list.name;
             DWORD type = 0;
-            Entries expected = ssl ? Repaired(ModelEntries(list.bytes), L"kvssl", kSystemPackages) : list.tlsResult;
-            EXPECT_EQ(WellFormed(expected), Packages(&type)) << list.name << (ssl ? " (ssl)" : " (tls)");
+            std::string expected = ssl ? Repaired(list.bytes, L"kvssl", kSystemPackages) : list.tlsResult;
+            EXPECT_EQ(expected, Packages(&type)) << list.name << (ssl ? " (ssl)" : " (tls)");
             EXPECT_EQ(list.type, type) << list.name;
         }
     }
 }
 
-TEST_F(SecurityPackagesTest, ThousandsOfRandomListsAreRepairedIntoTheirExpectedWellFormedList) {
+TEST_F(SecurityPackagesTest, ThousandsOfRandomListsAreRepairedIntoTheirExpectedBytes) {
     ListGenerator generator(7);
     const DWORD types[] = {REG_MULTI_SZ, REG_MULTI_SZ, REG_MULTI_SZ, REG_SZ, REG_EXPAND_SZ, REG_BINARY};
     for (int i = 0; i < 3000; ++i) {
@@ -241,10 +268,9 @@ TEST_F(SecurityPackagesTest, ThousandsOfRandomListsAreRepairedIntoTheirExpectedW
         GuardedAllocations guarded;
         ConsoleCapture capture;
         ASSERT_EQ(0u, ssl ? SslRegUninstall(1, 0) : TlsRegUninstall(1, 0)) << "list " << i;
-        Entries expected = ssl ? Repaired(ModelEntries(bytes), L"kvssl", kSystemPackages)
-                               : Repaired(ModelEntries(bytes), L"kvtls");
+        std::string expected = ssl ? Repaired(bytes, L"kvssl", kSystemPackages) : Repaired(bytes, L"kvtls");
         DWORD written = 0;
-        ASSERT_EQ(WellFormed(expected), Packages(&written)) << "list " << i;
+        ASSERT_EQ(expected, Packages(&written)) << "list " << i;
         ASSERT_EQ(type, written) << "list " << i;
     }
 }
@@ -331,6 +357,58 @@ TEST_F(RevocationTest, EachViewRepairsOnlyItsOwnValue) {
     EXPECT_EQ(WellFormed({L"kvrevoke.dll"}), Provider(nullptr, KEY_WOW64_32KEY));
 }
 
+TEST_F(RevocationTest, FamilysModuleAfterTheSystemProviderIsRemovedWhereverItStands) {
+    SetProvider(WellFormed({L"cryptnet.dll", L"kvocsp.dll"}));
+    {
+        ConsoleCapture capture;
+        EXPECT_NE(0u, CertDllVerifyRevocationRegUninstall(0, 1));
+        Printed printed = SplitReports(capture);
+        EXPECT_EQ(std::vector<std::string>{"Redundant data found: kvocsp.dll"}, printed.reports);
+        EXPECT_EQ("    Value: cryptnet.dll\n    found: kvocsp.dll\n    NewValue: cryptnet.dll\n\n",
+                  AfterListing(printed.text));
+    }
+    EXPECT_EQ(WellFormed({L"cryptnet.dll", L"kvocsp.dll"}), Provider());
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CertDllVerifyRevocationRegUninstall(1, 0));
+    }
+    EXPECT_EQ(WellFormed({L"cryptnet.dll"}), Provider());
+    SetProvider(UnitBytes(L"cryptnet.dll\0kvocsp.dll\0acme.dll\0kvocsp.dll"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CertDllVerifyRevocationRegUninstall(1, 0));
+    EXPECT_EQ("    Value: cryptnet.dll\n    found: kvocsp.dll\n    NewValue: cryptnet.dll acme.dll\n\n",
+              AfterListing(capture.out()));
+    DWORD type = 0;
+    EXPECT_EQ(UnitBytes(L"cryptnet.dll\0acme.dll\0"), Provider(&type));
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+    EXPECT_EQ(0u, g_rebootNeeded);
+}
+
+TEST_F(RevocationTest, MissingProviderValueIsNoFailureAlsoWithWarn) {
+    SetProvider(WellFormed({L"cryptnet.dll"}));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRevocation, 0, KEY_SET_VALUE, &key));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteValueW(key, L"Dll"));
+    ::RegCloseKey(key);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CertDllVerifyRevocationRegUninstall(1, 1));
+    EXPECT_EQ(std::string("CertDllVerifyRevocationRegUninstall\n") + kRevocationKeyLine + "    Value not exist: Dll\n\n",
+              capture.out());
+}
+
+// RegSetValueExW counts one more unit into a string whose last unit is not NUL
+// when the unit after it is NUL: the tests' planting must store exactly the
+// bytes it is given, whatever follows them in memory.
+TEST_F(RevocationTest, PlantedValuesHoldExactlyTheBytesGiven) {
+    const std::wstring text = L"cryptnet.dll";
+    for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+        ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, kRevocation, L"Dll", type, text.data(), 24));
+        EXPECT_EQ(Bytes(text), Provider()) << type;
+        ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, kRevocation, L"Dll", type, text.c_str(), 25));
+        EXPECT_EQ(Bytes(text) + std::string(1, '\0'), Provider()) << type;
+    }
+}
+
 TEST_F(RevocationTest, MalformedValuesAreReadWithinTheirBuffers) {
     struct Case {
         const char* name;
@@ -344,7 +422,7 @@ TEST_F(RevocationTest, MalformedValuesAreReadWithinTheirBuffers) {
         {"system provider without NUL", Bytes(L"cryptnet.dll"), REG_MULTI_SZ, "cryptnet.dll"},
         {"empty", "", REG_MULTI_SZ, ""},
         {"one byte", "c", REG_MULTI_SZ, ""},
-        {"REG_SZ", Bytes(std::wstring(L"kvrevoke.dll\0", 13)), REG_SZ, "kvrevoke.dll"},
+        {"REG_SZ", UnitBytes(L"kvrevoke.dll\0"), REG_SZ, "kvrevoke.dll"},
         {"64 KiB", Bytes(std::wstring(32767, L'k')), REG_MULTI_SZ, std::string(32767, 'k')},
     };
     for (const Case& item : cases) {

@@ -50,7 +50,12 @@ bool SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWO
     if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    LONG status = ::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes);
+    // RegSetValueExW counts one more unit into a string whose last unit is not NUL
+    // when the unit after it is NUL; a copy followed by a non-NUL unit keeps the
+    // value to exactly the bytes given, whatever follows them in the caller's memory.
+    std::string planted(static_cast<const char*>(data), bytes);
+    planted.append(2, '\xFF');
+    LONG status = ::RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(planted.data()), bytes);
     ::RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }

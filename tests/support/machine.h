@@ -10,6 +10,7 @@
 
 // view: 0 (the process's own view), KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0);
+// Stores exactly `bytes` bytes of `data`, also a string without its NUL.
 bool SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, const void* data,
               DWORD bytes, REGSAM view = 0);
 bool SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
