@@ -34,6 +34,13 @@ u32 WriteSecurityPart(HKEY parent, const wchar_t* subkey, DWORD openOptions, REG
     return result;
 }
 
+// GetRights returns its errors rather than leaving them behind: its result
+// is the error the report shows.
+u32 ReportGetRightsFailure(u32 rights) {
+    KeepStatusAsLastError(static_cast<LONG>(rights));
+    return REPORT("GetRights() fail");
+}
+
 }  // namespace
 
 u32 GetRights(void* owner, void* dacl, DWORD* ownerSize, DWORD* daclSize) {
@@ -53,12 +60,14 @@ u32 ChangeRight(HKEY parent, const wchar_t* subkey) { return ChangeRightWithOpti
 
 u32 ChangeRightWithOptions(HKEY parent, const wchar_t* subkey, DWORD openOptions) {
     DWORD ownerSize = 0, daclSize = 0;
-    if (GetRights(nullptr, nullptr, &ownerSize, &daclSize) != ERROR_INSUFFICIENT_BUFFER) return REPORT("GetRights() fail");
+    u32 rights = GetRights(nullptr, nullptr, &ownerSize, &daclSize);
+    if (rights != ERROR_INSUFFICIENT_BUFFER) return ReportGetRightsFailure(rights);
 
     OwnedBlock owner = AllocateBlock(ownerSize);
     OwnedBlock dacl = AllocateBlock(daclSize);
     if (!owner || !dacl) return REPORT("Out of memory.");
-    if (GetRights(owner.get(), dacl.get(), &ownerSize, &daclSize) != 0) return REPORT("GetRights() fail");
+    rights = GetRights(owner.get(), dacl.get(), &ownerSize, &daclSize);
+    if (rights != 0) return ReportGetRightsFailure(rights);
 
     // The owner first: once it is ours, the access list can be written even
     // when the old one refused us.

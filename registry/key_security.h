@@ -10,5 +10,5 @@ u32 GetRights(void* owner, void* dacl, DWORD* ownerSize, DWORD* daclSize);
 // Gives parent\subkey the template's owner, then its DACL. 0 = both written.
 u32 ChangeRight(HKEY parent, const wchar_t* subkey);
 // The same, with options for the opens of parent\subkey: REG_OPTION_OPEN_LINK
-// below a starting key, so that a link's own security is written, never its target's.
+// for a key taken as itself, so that a link's own security is written, never its target's.
 u32 ChangeRightWithOptions(HKEY parent, const wchar_t* subkey, DWORD openOptions);

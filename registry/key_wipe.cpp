@@ -8,13 +8,15 @@
 namespace {
 
 const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
+// The display path of a nested key: at most 254 characters and the NUL.
+const DWORD kDisplayPathUnits = 255;
 
-// parent "\" child, cut to at most kKeyNameUnits - 1 characters.
+// parent "\" child, cut to at most kDisplayPathUnits - 1 characters.
 void JoinDisplayPath(wchar_t* out, const wchar_t* parent, const wchar_t* child) {
     size_t used = 0;
     const wchar_t* parts[] = {parent, L"\\", child};
     for (const wchar_t* part : parts) {
-        for (; *part && used < kKeyNameUnits - 1; ++part) out[used++] = *part;
+        for (; *part && used < kDisplayPathUnits - 1; ++part) out[used++] = *part;
     }
     out[used] = L'\0';
 }
@@ -38,10 +40,12 @@ LONG DeleteOpenKey(HKEY key) {
     return toSystemError ? static_cast<LONG>(toSystemError(ntStatus)) : ERROR_ACCESS_DENIED;
 }
 
-u32 DeleteThroughHandle(OwnedKey& key, const wchar_t* subkey) {
+// Deletes the key behind the handle and closes it; `removed` tells whether it is gone.
+u32 DeleteThroughHandle(OwnedKey& key, const wchar_t* shown, bool* removed) {
     LONG status = DeleteOpenKey(key.get());
-    u32 result = CloseKeyReported(key, subkey);
-    return result | ReportDeletion(status, subkey);
+    *removed = status == ERROR_SUCCESS;
+    u32 result = CloseKeyReported(key, shown);
+    return result | ReportDeletion(status, shown);
 }
 
 // Lists the values of an open key; tells whether they make it a registry link.
@@ -66,56 +70,78 @@ u32 ListValues(HKEY key, int level, u32* valueCount, bool* isLink) {
     return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
 }
 
-// Bottom-up removal. The starting key is opened by its path (which may pass
-// through links) and deleted by name in the current view; keys below it are
-// opened as themselves and deleted through their own handle, so that neither a
-// planted link nor a key swapped for one midway leads the removal elsewhere.
-u32 WipeKey(HKEY parent, const wchar_t* subkey, bool belowStart) {
+// Opens the parent path of root\path with `access` (the root itself for a
+// one-component path). Result: 0, or the report of a memory shortage.
+u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, LONG* status) {
+    *status = ERROR_SUCCESS;
+    const wchar_t* lastSeparator = wcsrchr(path, L'\\');
+    place->parent = root;
+    place->name = lastSeparator ? lastSeparator + 1 : path;
+    if (!lastSeparator) return 0;
+
+    size_t units = static_cast<size_t>(lastSeparator - path);
+    OwnedBlock buffer = AllocateBlock((units + 1) * sizeof(wchar_t));
+    if (!buffer) {
+        *status = ERROR_NOT_ENOUGH_MEMORY;
+        return REPORT("Not enough memory.");
+    }
+    wchar_t* parentPath = BlockAs<wchar_t>(buffer);
+    memcpy(parentPath, path, units * sizeof(wchar_t));
+    parentPath[units] = L'\0';
+    *status = win32.RegOpenKeyExW(root, parentPath, 0, access | g_registryView, place->parentKey.put());
+    if (*status == ERROR_SUCCESS) place->parent = place->parentKey.get();
+    return 0;
+}
+
+// Bottom-up removal of parent\name, printed as `shown`. Every key is opened
+// as itself and deleted through its own handle, so that neither a planted link
+// nor a key swapped for one midway leads the removal elsewhere. `removed` tells
+// the caller whether the key is gone: its enumeration goes on from there.
+u32 WipeKey(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope, bool* removed) {
+    *removed = false;
     OwnedBlock buffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
 
     OwnedKey key;
-    if (belowStart && OpenChildKey(parent, subkey, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS &&
-        IsRegistryLink(key.get()))
-        return DeleteThroughHandle(key, subkey);
+    bool opened = OpenChildKey(parent, name, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+    if (opened && IsRegistryLink(key.get())) return DeleteThroughHandle(key, shown, removed);
+    if (opened && scope == kLinkOnly) return 0;
 
     u32 result = 0;
-    if (ChangeRightWithOptions(parent, subkey, belowStart ? REG_OPTION_OPEN_LINK : 0) != 0)
-        result = REPORT("Can not ChangeRight: %S", subkey);
+    if (ChangeRightWithOptions(parent, name, REG_OPTION_OPEN_LINK) != 0)
+        result = REPORT("Can not ChangeRight: %S", shown);
     else
-        WidePrint(L"Right changed %ls\n", subkey);
+        WidePrint(L"Right changed %ls\n", shown);
 
-    if (!key) {
-        LONG status = belowStart ? OpenChildKey(parent, subkey, KEY_ALL_ACCESS, key.put())
-                                 : win32.RegOpenKeyExW(parent, subkey, 0, KEY_ALL_ACCESS | g_registryView, key.put());
+    if (!opened) {
+        LONG status = OpenChildKey(parent, name, KEY_ALL_ACCESS, key.put());
         if (status != ERROR_SUCCESS) {
             KeepStatusAsLastError(status);
             return kWipeOpenFailed;
         }
         // Only a link that refused us at first gets here: its own security was written, not its target's.
-        if (belowStart && IsRegistryLink(key.get())) return result | DeleteThroughHandle(key, subkey);
+        if (IsRegistryLink(key.get())) return result | DeleteThroughHandle(key, shown, removed);
+        if (scope == kLinkOnly) return result;
     }
 
-    WidePrint(L"Enum keys in %ls\n", subkey);
-    wchar_t* name = BlockAs<wchar_t>(buffer);
+    WidePrint(L"Enum keys in %ls\n", shown);
+    wchar_t* child = BlockAs<wchar_t>(buffer);
     LONG status;
     for (DWORD i = 0;;) {
         DWORD size = kKeyNameUnits;
-        status = win32.RegEnumKeyExW(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        status = win32.RegEnumKeyExW(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
-        u32 childResult = RecurseWipeRegSubtree(key.get(), name);
-        result |= childResult;
-        // A removed child's next sibling has moved into its index; one that stayed is stepped over.
-        if (childResult != 0) ++i;
+        bool childRemoved = false;
+        result |= WipeKey(key.get(), child, child, kWholeTree, &childRemoved);
+        // A removed child's next sibling has moved into its index; one that stayed is
+        // stepped over, whatever its result (a failed takeover may still end in a removal).
+        if (!childRemoved) ++i;
     }
     if (status != ERROR_NO_MORE_ITEMS) {
         KeepStatusAsLastError(status);
         result |= REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
     }
-
-    if (belowStart) return result | DeleteThroughHandle(key, subkey);
-    result |= CloseKeyReported(key, subkey);
-    return result | ReportDeletion(DeleteRegKey(parent, subkey), subkey);
+    return result | DeleteThroughHandle(key, shown, removed);
 }
 
 }  // namespace
@@ -152,19 +178,27 @@ bool IsRegistryLink(HKEY key) {
     return status == ERROR_SUCCESS && type == REG_LINK;
 }
 
+u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, OwnedKey* key, LONG* status) {
+    u32 result = OpenKeyPlace(root, path, access, place, status);
+    if (*status == ERROR_SUCCESS) *status = OpenChildKey(place->parent, place->name, access, key->put());
+    return result;
+}
+
 u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
-    u32 result = 0;
+    KeyPlace place;
     OwnedKey key;
-    LONG status = win32.RegOpenKeyExW(root, subkey, 0, KEY_READ | g_registryView, key.put());
-    if (status != ERROR_SUCCESS) {
-        PrintUnopenedKey(status, subkey);
-    } else {
+    LONG status = ERROR_SUCCESS;
+    u32 result = OpenStartingKey(root, subkey, KEY_READ, &place, &key, &status);
+    if (result == 0 && status != ERROR_SUCCESS) PrintUnopenedKey(status, subkey);
+    if (key) {
         u32 keyCount = 0, valueCount = 0;
         result = ListRegTree(key.get(), subkey, 0, &keyCount, &valueCount);
         if (warn) result |= REPORT("Redundant data found");
         result |= CloseKeyReported(key, subkey);
+        // Where a key row removes its key: the one it listed, in the same place.
         if (wipe) {
-            if (RecurseWipeRegTree(root, subkey) != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
+            if (WipeKeyAt(place.parent, place.name, subkey, kWholeTree) != 0)
+                result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
             if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
         }
     }
@@ -185,7 +219,7 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
     // A link is listed as itself and never descended into.
     if (isLink) return result;
 
-    OwnedBlock pathBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
+    OwnedBlock pathBuffer = AllocateBlock(kDisplayPathUnits * sizeof(wchar_t));
     if (!pathBuffer) return result | REPORT("Not enough memory.");
     OwnedBlock nameBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
     if (!nameBuffer) return result | REPORT("Not enough memory.");
@@ -218,9 +252,22 @@ u32 ListRegValues(HKEY key, int level, u32* valueCount) {
     return ListValues(key, level, valueCount, &isLink);
 }
 
-u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey) { return WipeKey(parent, subkey, false); }
+u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey) {
+    KeyPlace place;
+    LONG status = ERROR_SUCCESS;
+    u32 result = OpenKeyPlace(parent, subkey, KEY_READ, &place, &status);
+    if (result != 0) return result;
+    if (status != ERROR_SUCCESS) {
+        KeepStatusAsLastError(status);
+        return kWipeOpenFailed;
+    }
+    return WipeKeyAt(place.parent, place.name, subkey, kWholeTree);
+}
 
-u32 RecurseWipeRegSubtree(HKEY parent, const wchar_t* child) { return WipeKey(parent, child, true); }
+u32 WipeKeyAt(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope) {
+    bool removed = false;
+    return WipeKey(parent, name, shown, scope, &removed);
+}
 
 LONG DeleteRegKey(HKEY parent, const wchar_t* subkey) {
     RegDeleteKeyExWFn deleteKeyEx = LookUpFunction<RegDeleteKeyExWFn>(L"advapi32.dll", "RegDeleteKeyExW");

@@ -14,21 +14,42 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
 u32 ListRegValues(HKEY key, int level, u32* valueCount);
 
 // Removes parent\subkey with everything below it, taking over each key's
-// security first. 0 = gone; 0xFFFFFFFF = could not be opened for full access.
+// security first. The subkey's path up to its last component resolves as
+// always; the last component is taken as itself (see KeyPlace).
+// 0 = gone; 0xFFFFFFFF = could not be opened for full access.
 u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey);
 const u32 kWipeOpenFailed = 0xFFFFFFFF;
 
-// Deletes one key in the current registry view; returns the system error code.
+// Deletes one key by name in the current registry view; returns the system error code.
 LONG DeleteRegKey(HKEY parent, const wchar_t* subkey);
 
-// Below a starting key, registry links are never followed. A key's own path
-// may pass through links (SYSTEM\CurrentControlSet is one); its children are
-// opened with REG_OPTION_OPEN_LINK, so a link there is the link key itself:
-// listed as itself, never descended into, and removed itself.
+// Registry links are never followed from a row's starting key down. The
+// starting key's path may pass through links (SYSTEM\CurrentControlSet is
+// one): its parent path is opened as always. The starting key itself and
+// every key below it are opened with REG_OPTION_OPEN_LINK, so a link there is
+// the link key itself: listed as itself, never descended into, and removed
+// itself, through its own handle.
 
-// RecurseWipeRegTree for a key below the starting key: opens without following
-// a link, and deletes the key through its own handle.
-u32 RecurseWipeRegSubtree(HKEY parent, const wchar_t* child);
+// Where a starting key sits: its parent, opened by the parent path, and its
+// last component.
+struct KeyPlace {
+    HKEY parent = nullptr;          // the root itself when the path has one component
+    OwnedKey parentKey;             // otherwise the parent path's own handle
+    const wchar_t* name = nullptr;  // the last component, within the path
+};
+
+// Opens the parent path of root\path, then the starting key itself, both with
+// `access`. Result: 0, or the report of a memory shortage; *status: the status
+// of the open that failed, or ERROR_SUCCESS with the key open.
+u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, OwnedKey* key, LONG* status);
+
+// What a removal takes: the key with its whole tree, or the key only when it
+// is a registry link (anything else there stays untouched).
+enum WipeScope { kWholeTree, kLinkOnly };
+
+// Removes parent\name, opened as itself, printing it as `shown`; a link goes
+// through its own handle, never its target. Same results as RecurseWipeRegTree.
+u32 WipeKeyAt(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope);
 
 // Opens parent\child itself, a link included, in the current registry view.
 LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key);
@@ -40,9 +61,10 @@ bool IsRegistryLink(HKEY key);
 // it as the last error, for the report that follows.
 void KeepStatusAsLastError(LONG status);
 
-// Buffer sizes in UTF-16 units: key names (254 characters and the NUL), value names.
-const DWORD kKeyNameUnits = 255;
-const DWORD kValueNameUnits = 16383;
+// Buffer sizes in UTF-16 units: the longest names the registry allows (255
+// for a key, 16383 for a value) and the NUL.
+const DWORD kKeyNameUnits = 256;
+const DWORD kValueNameUnits = 16384;
 
 // Case-sensitive substring test. An empty text is in every text, the empty
 // one included (not every runtime's wcsstr agrees for an empty text).

@@ -51,11 +51,12 @@ u32 QueryValueText(HKEY key, const wchar_t* name, const wchar_t* pattern, bool* 
 u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
               bool underSystem, bool* removalTried);
 
-// Searches the subkeys of a key that did not match. A removed child's next
+// Searches the subkeys of a key that is not removed. A removed child's next
 // sibling moves into its index; any other child is stepped over, so each
-// subkey is visited once.
+// subkey is visited once. The key's own line comes before its first child,
+// unless `namePrinted` says it has been printed already.
 u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
-                  bool underSystem) {
+                  bool underSystem, bool namePrinted) {
     OwnedBlock buffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
     OwnedBlock previousBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
@@ -78,13 +79,16 @@ u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns
             continue;
         }
         if (first) {
-            // A link below the starting key is never descended into.
+            // A link below the starting key is never descended into (the
+            // starting key is no link once its subkeys are searched).
             if (level > 0 && IsRegistryLink(key)) {
                 status = ERROR_NO_MORE_ITEMS;
                 break;
             }
-            PrintIndent(level);
-            WidePrint(L"%ls\n", name);
+            if (!namePrinted) {
+                PrintIndent(level);
+                WidePrint(L"%ls\n", name);
+            }
             first = false;
         }
         bool removalTried = false;
@@ -118,56 +122,91 @@ u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns
     return result;
 }
 
+// Which test the open key passes, if any: its name, then its value names, then
+// its plain string data.
+const wchar_t* MatchOf(HKEY key, const wchar_t* name, const SearchPatterns& patterns, u32* result) {
+    if (patterns.keyName && TextContains(name, patterns.keyName)) return L"lpKeyNameMatch";
+    u32 count = 0;
+    if (patterns.valueName) {
+        *result |= CountMatchingValueNames(key, patterns.valueName, &count);
+        if (count) return L"lpValNameMatch";
+    }
+    if (patterns.valueData) {
+        *result |= CountMatchingValueData(key, patterns.valueData, &count);
+        if (count) return L"lpValDataMatch";
+    }
+    return nullptr;
+}
+
+void PrintMatch(int level, const wchar_t* name, const wchar_t* matchedBy) {
+    PrintIndent(level);
+    WidePrint(L"%ls\n", name);
+    PrintIndent(level);
+    WidePrint(L"^^^ %ls\n", matchedBy);
+}
+
+// Where a search removes what it found (its key already closed): every
+// removal of a search, and every find that warn reports, passes here.
+u32 RemoveFound(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope, int wipe, int warn,
+                bool underSystem, bool* removalTried) {
+    u32 result = 0;
+    if (warn) result |= REPORT("Redundant data found");
+    if (!wipe) return result;
+    *removalTried = true;
+    if (WipeKeyAt(parent, name, shown, scope) != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", shown);
+    if (underSystem) g_rebootNeeded = 1;
+    return result;
+}
+
 u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
               bool underSystem, bool* removalTried) {
     *removalTried = false;
-    u32 result = 0;
     OwnedKey key;
-    // The starting key's path may pass through links; below it a link is the link key itself.
-    LONG status = level == 0 ? win32.RegOpenKeyExW(parent, name, 0, KEY_READ | g_registryView, key.put())
-                             : OpenChildKey(parent, name, KEY_READ, key.put());
+    LONG status = OpenChildKey(parent, name, KEY_READ, key.put());
     if (status != ERROR_SUCCESS) {
         PrintIndent(level);
         PrintUnopenedKey(status, name);
-    } else {
-        if (level == 0)
-            WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
-                      Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), name);
+        return 0;
+    }
+    u32 result = 0;
+    const wchar_t* matchedBy = MatchOf(key.get(), name, patterns, &result);
+    if (!matchedBy) {
+        result |= SearchSubkeys(key.get(), name, level, patterns, wipe, warn, underSystem, false);
+        return result | CloseKeyReported(key, name);
+    }
+    PrintMatch(level, name, matchedBy);
+    result |= CloseKeyReported(key, name);
+    return result | RemoveFound(parent, name, name, kWholeTree, wipe, warn, underSystem, removalTried);
+}
 
-        const wchar_t* matchedBy = nullptr;
-        if (patterns.keyName && TextContains(name, patterns.keyName)) {
-            matchedBy = L"lpKeyNameMatch";
+// The search's starting key looks for the family below it and is never
+// removed itself: when it matches, that is said, and its subkeys are searched
+// all the same. A link in its place is listed as itself, never searched, and
+// in wipe mode removed itself.
+u32 SearchFromStart(HKEY root, const wchar_t* path, const SearchPatterns& patterns, int wipe, int warn) {
+    bool underSystem = IsUnderSystem(path);
+    KeyPlace place;
+    OwnedKey key;
+    LONG status = ERROR_SUCCESS;
+    u32 result = OpenStartingKey(root, path, KEY_READ, &place, &key, &status);
+    if (result == 0 && status != ERROR_SUCCESS) PrintUnopenedKey(status, path);
+    if (key) {
+        WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
+                  Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), path);
+        bool removalTried = false;
+        if (IsRegistryLink(key.get())) {
+            u32 keyCount = 0, valueCount = 0;
+            result |= ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
+            result |= CloseKeyReported(key, path);
+            result |= RemoveFound(place.parent, place.name, path, kLinkOnly, wipe, warn, underSystem, &removalTried);
         } else {
-            u32 count = 0;
-            if (patterns.valueName) {
-                result = CountMatchingValueNames(key.get(), patterns.valueName, &count);
-                if (count) matchedBy = L"lpValNameMatch";
-            }
-            if (!matchedBy && patterns.valueData) {
-                result |= CountMatchingValueData(key.get(), patterns.valueData, &count);
-                if (count) matchedBy = L"lpValDataMatch";
-            }
-        }
-
-        if (!matchedBy) {
-            result |= SearchSubkeys(key.get(), name, level, patterns, wipe, warn, underSystem);
-            result |= CloseKeyReported(key, name);
-        } else {
-            PrintIndent(level);
-            WidePrint(L"%ls\n", name);
-            PrintIndent(level);
-            WidePrint(L"^^^ %ls\n", matchedBy);
-            result |= CloseKeyReported(key, name);
-            if (warn) result |= REPORT("Redundant data found");
-            if (wipe) {
-                *removalTried = true;
-                u32 wiped = level == 0 ? RecurseWipeRegTree(parent, name) : RecurseWipeRegSubtree(parent, name);
-                if (wiped != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", name);
-                if (underSystem) g_rebootNeeded = 1;
-            }
+            const wchar_t* matchedBy = MatchOf(key.get(), path, patterns, &result);
+            if (matchedBy) PrintMatch(0, path, matchedBy);
+            result |= SearchSubkeys(key.get(), path, 0, patterns, wipe, warn, underSystem, matchedBy != nullptr);
+            result |= CloseKeyReported(key, path);
         }
     }
-    if (level == 0) WidePrint(L"\n");
+    WidePrint(L"\n");
     return result;
 }
 
@@ -176,6 +215,7 @@ u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns&
 u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lpKeyNameMatch,
                   const wchar_t* lpValNameMatch, const wchar_t* lpValDataMatch, int wipe, int warn) {
     SearchPatterns patterns = {lpKeyNameMatch, lpValNameMatch, lpValDataMatch};
+    if (level == 0) return SearchFromStart(parent, name, patterns, wipe, warn);
     bool removalTried = false;
     return SearchKey(parent, name, level, patterns, wipe, warn, IsUnderSystem(name), &removalTried);
 }

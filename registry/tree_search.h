@@ -3,7 +3,9 @@
 
 #include "platform/win32.h"
 
-// Any of the three texts may be null (not tested). Level 0 at the top.
+// Any of the three texts may be null (not tested). Level 0 at the top: the
+// starting key, searched below and never removed itself (a link in its place
+// is removed itself, never followed).
 u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lpKeyNameMatch,
                   const wchar_t* lpValNameMatch, const wchar_t* lpValDataMatch, int wipe, int warn);
 

@@ -43,6 +43,15 @@ bool OpensItsPath(const RegistryPlanEntry& entry) {
     return entry.kind == kKey || entry.kind == kSearch || entry.kind == kValueMatch;
 }
 HKEY RootOf(const RegistryPlanEntry& entry) { return entry.kind == kValueMatch ? HKEY_LOCAL_MACHINE : entry.root; }
+// What a row opens first under its root: a key row or a search the parent
+// path of its key (the key itself is then opened below it, as itself); a value
+// row its key.
+std::wstring FirstOpenOf(const RegistryPlanEntry& entry) {
+    std::wstring path = entry.path;
+    size_t separator = path.rfind(L'\\');
+    if (entry.kind == kValueMatch || separator == std::wstring::npos) return path;
+    return path.substr(0, separator);
+}
 
 // The first row from `firstSeq` on whose key was never opened, in plan order; 0 when every one was.
 int FirstRowNotOpenedInOrder(const std::vector<OpenedKey>& opened, int firstSeq) {
@@ -50,7 +59,7 @@ int FirstRowNotOpenedInOrder(const std::vector<OpenedKey>& opened, int firstSeq)
     for (int seq = firstSeq; seq <= kRegistryPlanSize; ++seq) {
         const RegistryPlanEntry& entry = Row(seq);
         if (!OpensItsPath(entry)) continue;
-        while (at < opened.size() && !(opened[at].root == RootOf(entry) && opened[at].path == entry.path)) ++at;
+        while (at < opened.size() && !(opened[at].root == RootOf(entry) && opened[at].path == FirstOpenOf(entry))) ++at;
         if (at == opened.size()) return seq;
         ++at;
     }
@@ -84,8 +93,8 @@ TEST(RegistryPlanRunner, FailureInTheFirstEntryStillRunsEveryOtherEntry) {
     OpenRecorder recorder;
     // Entry 1's key can be read but not opened for its removal.
     auto refuse = FailWhen<&Win32Api::RegOpenKeyExW>(
-        [](HKEY root, LPCWSTR path, DWORD, REGSAM access, PHKEY) {
-            return root == HKEY_LOCAL_MACHINE && path && wcscmp(path, kFirstKey) == 0 && (access & DELETE);
+        [](HKEY, LPCWSTR name, DWORD, REGSAM access, PHKEY) {
+            return name && wcscmp(name, L"KVanIntegrity") == 0 && (access & DELETE);
         },
         LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
     ConsoleCapture capture;

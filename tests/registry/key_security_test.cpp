@@ -64,6 +64,29 @@ TEST_F(ChangeRightTest, MissingTemplateFailsEveryTakeover) {
     EXPECT_EQ((std::vector<std::string>{"RegOpenKey() in right ", "GetRights() fail"}), SplitReports(capture).reports);
 }
 
+// A failed read of the template reports the error that read returned, not
+// whatever an earlier call left behind.
+TEST_F(ChangeRightTest, FailedTemplateReadReportsItsOwnError) {
+    const std::wstring path = L"SOFTWARE\\KvTestTemplateRead";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    for (bool sizeOnly : {true, false}) {
+        auto previous = ScopedHook<&Win32Api::RegGetKeySecurity>::Current();
+        ScopedHook<&Win32Api::RegGetKeySecurity> refuse(
+            [&](HKEY key, SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor, LPDWORD size) -> LONG {
+                if (part == DACL_SECURITY_INFORMATION && (descriptor == nullptr) == sizeOnly)
+                    return ERROR_INVALID_SECURITY_DESCR;
+                return previous(key, part, descriptor, size);
+            });
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        ConsoleCapture capture;
+        EXPECT_EQ(static_cast<u32>(sizeOnly ? ERROR_INSUFFICIENT_BUFFER | ERROR_INVALID_SECURITY_DESCR
+                                            : ERROR_INVALID_SECURITY_DESCR),
+                  ChangeRight(HKEY_LOCAL_MACHINE, path.c_str()))
+            << sizeOnly;
+        EXPECT_EQ(std::vector<std::string>{"GetRights() fail"}, SplitReports(capture).reports) << sizeOnly;
+    }
+}
+
 TEST_F(ChangeRightTest, FailedWritesAreReportedByPart) {
     const std::wstring path = L"SOFTWARE\\KvTestWriteFails";
     Plant(HKEY_LOCAL_MACHINE, path);

@@ -55,8 +55,8 @@ TEST_F(CleanRegKeyTest, AccessDeniedIsOneLineAndNoFailure) {
     const std::wstring path = L"SOFTWARE\\KvTestDenied";
     Plant(HKEY_LOCAL_MACHINE, path);
     auto denied = FailWhen<&Win32Api::RegOpenKeyExW>(
-        [&](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return path == name; }, LONG(ERROR_ACCESS_DENIED),
-        ERROR_ACCESS_DENIED);
+        [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"KvTestDenied") == 0; },
+        LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
     ConsoleCapture capture;
     EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 1));
     EXPECT_EQ("Access denied (skipping): SOFTWARE\\KvTestDenied\n\n", capture.out());
@@ -74,19 +74,22 @@ TEST_F(CleanRegKeyTest, EmptyKeyWithWarnIsRedundantData) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
 }
 
-TEST_F(CleanRegKeyTest, SubkeyNameOf255CharactersEndsThatLevelsListing) {
+// 255 characters is the longest key name the registry allows: listed, its
+// path cut to 254 like any other, and the listing goes on with its siblings.
+TEST_F(CleanRegKeyTest, SubkeyNameOf255CharactersIsListedAndItsSiblingsToo) {
     const std::wstring path = L"SOFTWARE\\KvTestLongName";
     const std::wstring longName = L"M" + std::wstring(254, L'x');
     Plant(HKEY_LOCAL_MACHINE, path);
     ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\A"));
-    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\" + longName));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\" + longName, L"V", L"1"));
     ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + L"\\Z"));
     ASSERT_EQ(3u, SubkeyNames(HKEY_LOCAL_MACHINE, path).size());
     ConsoleCapture capture;
-    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
-    Printed printed = SplitReports(capture);
-    EXPECT_EQ(std::vector<std::string>{"RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected."}, printed.reports);
-    EXPECT_EQ("Key: SOFTWARE\\KvTestLongName\n  Key: SOFTWARE\\KvTestLongName\\A\n\n", printed.text);
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
+    std::string shown = Utf8((path + L"\\" + longName).substr(0, 254));
+    EXPECT_EQ("Key: SOFTWARE\\KvTestLongName\n  Key: SOFTWARE\\KvTestLongName\\A\n  Key: " + shown +
+                  "\n    ValName: V\n  Key: SOFTWARE\\KvTestLongName\\Z\n\n",
+              capture.out());
 }
 
 TEST_F(CleanRegKeyTest, NameOf254CharactersIsListedWithItsPathCutTo254) {
@@ -150,12 +153,27 @@ TEST_F(CleanRegKeyTest, ChildThatCannotBeDeletedIsSteppedOverAndTheParentStays) 
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\B\\Inner"));
 }
 
+// A refused takeover is reported, but a key whose deletion then succeeds is
+// gone: the sibling that moves into its place is visited all the same.
+TEST_F(CleanRegKeyTest, RefusedTakeoversLeaveNoSiblingBehindWhenDeletionsSucceed) {
+    const std::wstring path = L"SOFTWARE\\KvTestNoTakeover";
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, path);
+    for (const wchar_t* child : {L"\\A", L"\\B\\One", L"\\B\\Two", L"\\B\\Three", L"\\C", L"\\D"})
+        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path + child));
+    auto refuse = FailAlways<&Win32Api::RegSetKeySecurity>(LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    for (const std::string& report : SplitReports(capture).reports)
+        EXPECT_EQ(std::string::npos, report.find("RegDeleteKey")) << report;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
 TEST_F(CleanRegKeyTest, KeyThatCannotBeOpenedForFullAccessIsReportedByTheCaller) {
     const std::wstring path = L"SOFTWARE\\KvTestNoFull";
     Plant(HKEY_LOCAL_MACHINE, path);
     auto refuse = FailWhen<&Win32Api::RegOpenKeyExW>(
-        [&](HKEY, LPCWSTR name, DWORD, REGSAM access, PHKEY) {
-            return path == name && (access & KEY_ALL_ACCESS) == KEY_ALL_ACCESS;
+        [](HKEY, LPCWSTR name, DWORD, REGSAM access, PHKEY) {
+            return wcscmp(name, L"KvTestNoFull") == 0 && (access & KEY_ALL_ACCESS) == KEY_ALL_ACCESS;
         },
         LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
     {
@@ -230,17 +248,18 @@ TEST_F(CleanRegKeyTest, MemoryShortageEndsTheListingOfThatKeyWithAReport) {
     const std::wstring path = L"SOFTWARE\\KvTestMemory";
     Plant(HKEY_LOCAL_MACHINE, path);
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
-    // Allocations: the value names (the subkeys are still listed), then the
-    // display path and the subkey names (the listing of the key stops).
+    // Allocations: the parent path (nothing is listed), the value names (the
+    // subkeys are still listed), then the display path and the subkey names
+    // (the listing of the key stops).
     const std::string whole = "Key: SOFTWARE\\KvTestMemory\n  Key: SOFTWARE\\KvTestMemory\\Sub\n    ValName: B\n\n";
     const std::string stopped = "Key: SOFTWARE\\KvTestMemory\n\n";
-    for (int nth : {1, 2, 3}) {
+    for (int nth : {1, 2, 3, 4}) {
         auto shortage = FailNthAllocation(nth);
         ConsoleCapture capture;
         EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0));
         Printed printed = SplitReports(capture);
         EXPECT_EQ(std::vector<std::string>{"Not enough memory."}, printed.reports) << nth;
-        EXPECT_EQ(nth == 1 ? whole : stopped, printed.text) << nth;
+        EXPECT_EQ(nth == 1 ? "\n" : nth == 2 ? whole : stopped, printed.text) << nth;
     }
 }
 

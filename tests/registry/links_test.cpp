@@ -1,4 +1,4 @@
-// Registry links below a key being listed, wiped or searched are never
+// Registry links at or below a key being listed, wiped or searched are never
 // followed: the link is shown and removed itself, its target stays as it was.
 #include "registry/key_wipe.h"
 #include "registry/tree_search.h"
@@ -148,7 +148,49 @@ TEST_F(RegistryLinks, DanglingLinkIsListedSearchedOnceAndRemoved) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree));
 }
 
-TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingBelowTheStartWithoutOpenLink) {
+// A row's key planted as a link, where an unprivileged user may write: the
+// row shows the link and removes it, never what it points at.
+TEST_F(RegistryLinks, LinkAtAKeyRowsStartIsListedAndRemovedItself) {
+    const std::wstring row = L"Software\\KvTestLinkRow";
+    RemoveAfterwards(HKEY_CURRENT_USER, row);
+    ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, row, kDecoyNtPath));
+    const std::string listed = "Key: Software\\KvTestLinkRow\n  ValName: SymbolicLinkValue\n";
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 0, 0));
+        EXPECT_EQ(listed + "\n", capture.out());
+    }
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 1, 0));
+    EXPECT_EQ(listed + "Deleted Software\\KvTestLinkRow\n\n", capture.out());
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, row));
+    ExpectDecoyUntouched();
+}
+
+// A link in place of a search's starting key: listed as itself, not searched
+// (the target's key name and data would match), and removed itself.
+TEST_F(RegistryLinks, LinkAtASearchsStartIsListedNotSearchedAndRemovedItself) {
+    const std::wstring row = L"Software\\KvTestLinkSearch";
+    RemoveAfterwards(HKEY_CURRENT_USER, row);
+    ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, row, kDecoyNtPath));
+    const std::string listed = "Searching for\n    KeyName: 'Inner'\n or ValName: ''\n or ValData: 'keep'\n"
+                               " in 'Software\\KvTestLinkSearch'\n"
+                               "Key: Software\\KvTestLinkSearch\n  ValName: SymbolicLinkValue\n";
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, L"Inner", nullptr, L"keep", 0, 0));
+        EXPECT_EQ(listed + "\n", capture.out());
+    }
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, L"Inner", nullptr, L"keep", 1, 0));
+    EXPECT_EQ(listed + "Deleted Software\\KvTestLinkSearch\n\n", capture.out());
+    EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, row));
+    ExpectDecoyUntouched();
+}
+
+// Only the parent path of the starting key resolves links; the starting key
+// and everything below it are opened as themselves.
+TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingFromTheStartDownWithoutOpenLink) {
     const std::wstring tree = L"Software\\KvTestLinksOpens";
     PlantTreeWithLink(tree);
     OpenRecorder recorder;
@@ -158,7 +200,7 @@ TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingBelowTheStartWithoutOpenLin
         CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0);
     }
     for (const RecordedOpen& open : recorder.opens()) {
-        if (open.name == tree || open.name == L"SOFTWARE\\Classes\\CLSID") continue;
+        if (open.name == L"Software" || open.name == L"SOFTWARE\\Classes\\CLSID") continue;
         EXPECT_EQ(static_cast<DWORD>(REG_OPTION_OPEN_LINK), open.options) << Utf8(open.name);
     }
     ExpectDecoyUntouched();

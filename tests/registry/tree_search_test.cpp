@@ -138,17 +138,33 @@ TEST_F(SearchRegTreeTest, ListModeReportsEachMatchUnderWarnAndChangesNothing) {
     EXPECT_EQ(before, after);
 }
 
-TEST_F(SearchRegTreeTest, StartingPathThatMatchesIsReportedAndRemovedWhole) {
-    Child(L"Inner");
-    ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"KvTestSearch", nullptr, nullptr, 1, 0));
-    EXPECT_EQ(Header("KvTestSearch", "", "", "SOFTWARE\\KvTestSearch\\Providers") +
-                  "SOFTWARE\\KvTestSearch\\Providers\n^^^ lpKeyNameMatch\n"
-                  "Right changed SOFTWARE\\KvTestSearch\\Providers\nEnum keys in SOFTWARE\\KvTestSearch\\Providers\n"
-                  "Right changed Inner\nEnum keys in Inner\nDeleted Inner\n"
-                  "Deleted SOFTWARE\\KvTestSearch\\Providers\n\n",
-              capture.out());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProviders));
+// The starting key is the shared list itself: it is searched below and never
+// removed, whichever test it passes; warn counts only what would be removed.
+TEST_F(SearchRegTreeTest, StartingKeyThatMatchesIsSaidAndSearchedBelowButNeverRemoved) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders, L"Registered by", L"Kor Vane setup"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card", L"Provider", L"Kor Vane CSP"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Other card", L"Provider", L"Other CSP"));
+    const std::string path = "SOFTWARE\\KvTestSearch\\Providers";
+    for (const wchar_t* keyName : {static_cast<const wchar_t*>(nullptr), L"KvTestSearch"}) {
+        const std::string matchedBy = keyName ? "lpKeyNameMatch" : "lpValDataMatch";
+        const std::string found = Header(keyName ? "KvTestSearch" : "", "", "Kor Vane", path) + path + "\n^^^ " +
+                                  matchedBy + "\n  Kor Vane card\n  ^^^ lpValDataMatch\n";
+        {
+            ConsoleCapture capture;
+            EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, keyName, nullptr, L"Kor Vane", 0, 1));
+            Printed printed = SplitReports(capture);
+            EXPECT_EQ(found + "\n", printed.text);
+            EXPECT_EQ(std::vector<std::string>{"Redundant data found"}, printed.reports);
+        }
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, keyName, nullptr, L"Kor Vane", 1, 0));
+        EXPECT_EQ(found + "Right changed Kor Vane card\nEnum keys in Kor Vane card\nDeleted Kor Vane card\n\n",
+                  capture.out());
+        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kProviders, L"Registered by"));
+        EXPECT_EQ(std::vector<std::wstring>{L"Other card"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card"));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card", L"Provider", L"Kor Vane CSP"));
+    }
 }
 
 TEST_F(SearchRegTreeTest, MissingOrInaccessibleKeysArePrintedNotFailed) {
@@ -271,7 +287,8 @@ TEST_F(SearchRegTreeTest, LongDataIsReadByNameAndCountsOnlyAsPlainString) {
     ::RegCloseKey(key);
 }
 
-// Every value is read with one enumeration call; nothing is queried again.
+// Every value is read with one enumeration call; nothing is queried again
+// (the starting key's check whether it is a link reads no value's data).
 TEST_F(SearchRegTreeTest, ValueDataSearchReadsEachValueOnce) {
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Leaf", L"v" + std::to_wstring(i),
@@ -286,7 +303,7 @@ TEST_F(SearchRegTreeTest, ValueDataSearchReadsEachValueOnce) {
     ScopedHook<&Win32Api::RegQueryValueExW> countQueries(
         [&, real = ScopedHook<&Win32Api::RegQueryValueExW>::Current()](HKEY k, LPCWSTR n, LPDWORD r, LPDWORD t,
                                                                       LPBYTE d, LPDWORD b) {
-            ++queries;
+            queries += wcscmp(n, L"SymbolicLinkValue") != 0;
             return real(k, n, r, t, d, b);
         });
     ConsoleCapture capture;
@@ -350,6 +367,23 @@ TEST_F(SearchRegTreeTest, OnlyARemovedChildIsOpenedAgain) {
         for (const wchar_t* name : {L"kv1", L"kv2"}) EXPECT_EQ(2, opensOf(recorder, name)) << Utf8(name);
     }
     EXPECT_EQ((std::vector<std::wstring>{L"Other", L"Plain"}), SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
+}
+
+// Names as long as the registry allows (255 units for a key, 16383 for a
+// value) are read whole: another vendor's long names stop nothing.
+TEST_F(SearchRegTreeTest, NamesAtTheRegistrysLimitsAreSearchedAndTheFamilysKeyStillGoes) {
+    const std::wstring longKey = L"Acme " + std::wstring(250, L'k');
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\" + longKey, std::wstring(16383, L'v'), L"Acme CSP"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\" + longKey, L"Image Path", L"acme.dll"));
+    Child(L"Kor Vane GOST CSP");
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", L"kv", L"kvcsp", 1, 0));
+    EXPECT_EQ(Header("Kor Vane", "kv", "kvcsp", "SOFTWARE\\KvTestSearch\\Providers") +
+                  "SOFTWARE\\KvTestSearch\\Providers\n"
+                  "  Kor Vane GOST CSP\n  ^^^ lpKeyNameMatch\n"
+                  "Right changed Kor Vane GOST CSP\nEnum keys in Kor Vane GOST CSP\nDeleted Kor Vane GOST CSP\n\n",
+              capture.out());
+    EXPECT_EQ(std::vector<std::wstring>{longKey}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
 }
 
 TEST_F(SearchRegTreeTest, EachViewSearchesAndRemovesOnlyItsOwnTree) {

@@ -118,6 +118,21 @@ TEST_F(RemoveMatchingValuesTest, ValueThatCannotBeDeletedIsReportedAndSteppedOve
     EXPECT_EQ(std::vector<std::wstring>{L"kvB"}, ValueNames(HKEY_LOCAL_MACHINE, path));
 }
 
+// 16383 units is the longest value name the registry allows: another
+// vendor's value of that length stops nothing.
+TEST_F(RemoveMatchingValuesTest, ValueNameAtTheRegistrysLimitIsReadWhole) {
+    const std::wstring path = L"SOFTWARE\\KvTestLongValueName";
+    const std::wstring longName = L"C:\\Acme\\" + std::wstring(16383 - 8, L'a');
+    const std::wstring family = L"C:\\Program Files\\Kor Vane\\kvcsp.dll";
+    Plant(HKEY_LOCAL_MACHINE, path);
+    for (const std::wstring& name : {longName, family}) ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, name, L"1"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RemoveMatchingValues(path.c_str(), L"Kor Vane", 1, 0));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, path, family));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, path, longName));
+    EXPECT_EQ(std::vector<std::string>{}, SplitReports(capture).reports);
+}
+
 TEST_F(RemoveMatchingValuesTest, RemovalUnderSystemNeedsARebootInItsOwnView) {
     const std::wstring path = L"SYSTEM\\CurrentControlSet\\Services\\kvtestgroups";
     Plant(HKEY_LOCAL_MACHINE, path);
