@@ -70,6 +70,30 @@ u32 ListValues(HKEY key, int level, u32* valueCount, bool* isLink) {
     return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
 }
 
+// The user's own hive is writable by the user, who may make any key on a
+// row's path a link to a key of the machine's. There the path is opened one
+// component at a time, each as itself, and a link on the way is not followed.
+// `path` is cut at its separators on the way and left as it was.
+LONG OpenUserPath(wchar_t* path, REGSAM access, OwnedKey* key) {
+    HKEY parent = HKEY_CURRENT_USER;
+    OwnedKey opened;
+    for (wchar_t* component = path;;) {
+        wchar_t* separator = wcschr(component, L'\\');
+        if (separator) *separator = L'\0';
+        OwnedKey next;
+        LONG status = OpenChildKey(parent, component, access, next.put());
+        if (separator) *separator = L'\\';
+        if (status != ERROR_SUCCESS) return status;
+        if (IsRegistryLink(next.get())) return kLinkOnThePath;
+        opened.reset(next.release());
+        parent = opened.get();
+        if (!separator) break;
+        component = separator + 1;
+    }
+    key->reset(opened.release());
+    return ERROR_SUCCESS;
+}
+
 // Opens the parent path of root\path with `access` (the root itself for a
 // one-component path). Result: 0, or the report of a memory shortage.
 u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, LONG* status) {
@@ -88,7 +112,9 @@ u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place,
     wchar_t* parentPath = BlockAs<wchar_t>(buffer);
     memcpy(parentPath, path, units * sizeof(wchar_t));
     parentPath[units] = L'\0';
-    *status = win32.RegOpenKeyExW(root, parentPath, 0, access | g_registryView, place->parentKey.put());
+    *status = root == HKEY_CURRENT_USER ? OpenUserPath(parentPath, access, &place->parentKey)
+                                        : win32.RegOpenKeyExW(root, parentPath, 0, access | g_registryView,
+                                                              place->parentKey.put());
     if (*status == ERROR_SUCCESS) place->parent = place->parentKey.get();
     return 0;
 }
@@ -155,7 +181,9 @@ void PrintIndent(int level) {
 }
 
 void PrintUnopenedKey(LONG status, const wchar_t* name) {
-    if (status == ERROR_ACCESS_DENIED)
+    if (status == kLinkOnThePath)
+        WidePrint(L"Link on the path (skipping): %ls\n", name);
+    else if (status == ERROR_ACCESS_DENIED)
         WidePrint(L"Access denied (skipping): %ls\n", name);
     else
         WidePrint(L"Key not exist: %ls\n", name);

@@ -72,7 +72,10 @@ bool TextContains(const wchar_t* text, const wchar_t* part);
 
 // `level` times two blanks, the indentation of nested lines.
 void PrintIndent(int level);
-// "Access denied (skipping): " or "Key not exist: " and the name, by the open's error.
+// The status of a starting key in the user's hive whose path passes through a link.
+const LONG kLinkOnThePath = ERROR_CANT_RESOLVE_FILENAME;
+// "Access denied (skipping): ", "Link on the path (skipping): " or "Key not
+// exist: " and the name, by the open's error.
 void PrintUnopenedKey(LONG status, const wchar_t* name);
 // Closes the key; a failure is reported as "Can not RegCloseKey: " with the name.
 u32 CloseKeyReported(OwnedKey& key, const wchar_t* name);

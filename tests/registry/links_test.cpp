@@ -188,6 +188,22 @@ TEST_F(RegistryLinks, LinkAtASearchsStartIsListedNotSearchedAndRemovedItself) {
     ExpectDecoyUntouched();
 }
 
+// In the user's own hive any key on a row's path may be a link the user made:
+// a row reaching the machine's keys through one is skipped, nothing removed.
+TEST_F(RegistryLinks, LinkOnAPathInTheUsersHiveIsNotFollowed) {
+    const std::wstring link = L"Software\\KvTestUserPathLink";
+    RemoveAfterwards(HKEY_CURRENT_USER, link);
+    ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, link, kDecoyNtPath));
+    const std::wstring row = link + L"\\Inner";
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, nullptr, nullptr, L"keep", 1, 0));
+    EXPECT_EQ("Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n"
+              "Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n",
+              capture.out());
+    ExpectDecoyUntouched();
+}
+
 // Only the parent path of the starting key resolves links; the starting key
 // and everything below it are opened as themselves.
 TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingFromTheStartDownWithoutOpenLink) {
