@@ -219,6 +219,20 @@ TEST_F(InstallSequence, PrivilegeFailureStopsBeforeAnyPassWithTwoReportsOfOneErr
     EXPECT_LT(first, second);
 }
 
+// The token is closed between the two reports; whatever that leaves as the
+// last error, the second report shows the number of the first.
+TEST_F(InstallSequence, SecondPrivilegeReportShowsTheFirstErrorWhateverTheTokenCloseLeaves) {
+    auto unknown = FailAlways<&Win32Api::LookupPrivilegeValueW>(FALSE, ERROR_NO_SUCH_PRIVILEGE);
+    auto close = ScopedHook<&Win32Api::CloseHandle>([](HANDLE handle) -> BOOL {
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    });
+    EXPECT_EQ(static_cast<u32>(ERROR_NO_SUCH_PRIVILEGE), Run({L"-show"}));
+    EXPECT_TRUE(g_events.empty());
+    EXPECT_NE(std::string::npos, capture.out().find(":GetPriveleges() fail\nError number 0x521 (1313).\n"));
+}
+
 TEST_F(InstallSequence, KeySettingsGoAfterAllPassesInTheNativeView) {
     EXPECT_EQ(0u, Run({L"-delkeys", L"-show", L"-clear"}));
     Events expected = kFourPasses;
