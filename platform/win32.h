@@ -49,7 +49,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(LookupPrivilegeValueW, decltype(&::LookupPrivilegeValueW))                                  \
     X(AdjustTokenPrivileges, decltype(&::AdjustTokenPrivileges))                                  \
     X(CloseHandle, decltype(&::CloseHandle))                                                      \
-    /* files and directories */                                                                   \
+    /* files and directories; each that takes a path is in KV_FILE_SYSTEM_ENTRIES too */          \
     X(GetFileAttributesW, decltype(&::GetFileAttributesW))                                        \
     X(SetFileAttributesW, decltype(&::SetFileAttributesW))                                        \
     X(DeleteFileW, decltype(&::DeleteFileW))                                                      \
