@@ -11,8 +11,8 @@ const u32 kReportOutOfMemory = 0x80090300;  // SEC_E_INSUFFICIENT_MEMORY
 // Prints the banner, "unit:line:" and the message, the last error as number and
 // system text, and returns that error (never 0). `format` is narrow; wide
 // arguments go in as "%S". Leaves the last error set to the returned value.
-u32 ErrorReport(const char* unit, int line, const char* format, ...);
-u32 ErrorReportV(const char* unit, int line, const char* format, va_list args);
+u32 ErrorReport(const char* unit, int line, const char* format, ...) KV_PRINTF_FORMAT(3, 4);
+u32 ErrorReportV(const char* unit, int line, const char* format, va_list args) KV_PRINTF_FORMAT(3, 0);
 
 // One usage line: "  -name            description", continuation lines aligned.
 void PrintOptionHelp(const char* name, const char* description);

@@ -5,6 +5,7 @@
 #include "front/option_scanner.h"
 #include "front/privileges.h"
 #include "front/process_state.h"
+#include "platform/file_redirection.h"
 
 namespace {
 
@@ -41,28 +42,32 @@ bool RunsUnderWow64() {
 
 // On 64-bit Windows this 32-bit process reaches the 64-bit registry only
 // through the view flag and the 64-bit system directory only with file-system
-// redirection off. Any failure to get there skips these passes.
+// redirection off, which it is for each file-system call of these passes and
+// for nothing else. Any failure to get there skips these passes.
 u32 Run64BitPasses(const InstallSteps& steps, const InstallRequest& request) {
     if (!RunsUnderWow64()) return 0;
 
-    Wow64DisableWow64FsRedirectionFn disableRedirection =
+    RedirectionSwitch redirection = {};
+    redirection.disable =
         LookUpFunction<Wow64DisableWow64FsRedirectionFn>(L"kernel32", "Wow64DisableWow64FsRedirection");
-    Wow64RevertWow64FsRedirectionFn revertRedirection = nullptr;
-    PVOID savedRedirection = nullptr;
-    if (disableRedirection) {
-        // Redirection that could not be switched back on would send the native
-        // passes into the 64-bit system directory: without the revert, no switch.
-        revertRedirection =
+    if (redirection.disable) {
+        // Redirection that could not be switched back on would send everything
+        // after it into the 64-bit system directory: without a revert that
+        // works, no switch. One switch off and on again shows that it does.
+        redirection.revert =
             LookUpFunction<Wow64RevertWow64FsRedirectionFn>(L"kernel32", "Wow64RevertWow64FsRedirection");
-        if (!revertRedirection) return 0;
-        if (!disableRedirection(&savedRedirection)) return 0;
+        if (!redirection.revert) return 0;
+        PVOID saved = nullptr;
+        if (!redirection.disable(&saved)) return 0;
+        if (!redirection.revert(saved)) return REPORT("Wow64RevertWow64FsRedirection() fail");
+        BeginFileCallsWithoutRedirection(redirection);
     }
 
     g_registryView = KEY_WOW64_64KEY;
     u32 result = RunRequestedPasses(steps, request);
-    bool reverted = !revertRedirection || revertRedirection(savedRedirection);
     g_registryView = 0;
-    if (!reverted) result |= REPORT("Wow64RevertWow64FsRedirection() fail");
+    if (redirection.disable && !EndFileCallsWithoutRedirection())
+        result |= REPORT("Wow64RevertWow64FsRedirection() fail");
     return result;
 }
 

@@ -49,7 +49,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(LookupPrivilegeValueW, decltype(&::LookupPrivilegeValueW))                                  \
     X(AdjustTokenPrivileges, decltype(&::AdjustTokenPrivileges))                                  \
     X(CloseHandle, decltype(&::CloseHandle))                                                      \
-    /* files and directories */                                                                   \
+    /* files and directories; each that takes a path is in KV_FILE_SYSTEM_ENTRIES too */          \
     X(GetFileAttributesW, decltype(&::GetFileAttributesW))                                        \
     X(SetFileAttributesW, decltype(&::SetFileAttributesW))                                        \
     X(DeleteFileW, decltype(&::DeleteFileW))                                                      \
@@ -108,11 +108,16 @@ struct Win32Api {
 extern Win32Api win32;
 extern const Win32Api kRealWin32;
 
+// Format checks for the program's own print functions, by the rules of the
+// printf they end in: mingw's C99 one (the build chooses it), where "%S" and
+// "%ls" both take wide text. The compiler checks narrow formats only.
+#define KV_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+
 // The runtime's formatted print, through the table: wide text to standard
 // output (progress lines), narrow text to standard output (reports, usage),
 // wide text to standard error (option scanner messages).
 int WidePrint(const wchar_t* format, ...);
-int NarrowPrint(const char* format, ...);
+int NarrowPrint(const char* format, ...) KV_PRINTF_FORMAT(1, 2);
 int WideErrorPrint(const wchar_t* format, ...);
 
 // Looks a function up in an already loaded module (GetModuleHandleW, then

@@ -98,6 +98,18 @@ TEST(ErrorReportRussianLocale, CyrillicArgumentAndSystemTextUseTheirCodePages) {
     win32.setlocale(LC_ALL, "C");
 }
 
+// A console code page of several bytes a character needs more bytes than the
+// text has units: the system text still comes out whole.
+TEST(ErrorReportRussianLocale, SystemTextComesOutWholeInAMultiByteConsoleCodePage) {
+    ScopedHook<&Win32Api::GetConsoleOutputCP> console([] { return static_cast<UINT>(CP_UTF8); });
+    ConsoleCapture capture;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    ErrorReport("install", 4, "Can not remove");
+    std::string systemText = SystemText(ERROR_ACCESS_DENIED, CP_UTF8);
+    ASSERT_GT(systemText.size(), Wide(systemText).size() + 1) << systemText;
+    EXPECT_NE(std::string::npos, capture.out().find("Error number 0x5 (5).\n" + systemText + "\n")) << capture.out();
+}
+
 TEST(PrintOptionHelp, PadsTheNameToSixteenAndEndsTheLine) {
     ConsoleCapture capture;
     PrintOptionHelp("warn", "Return error if something redundant left");

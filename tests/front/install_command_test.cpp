@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "front/install_command.h"
 #include "front/process_state.h"
+#include "platform/file_redirection.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"
 
@@ -28,10 +30,14 @@ std::string Hex(u32 value) {
     return text;
 }
 
+// Whether the sentinel is out of reach, so redirection off: for a file call
+// through the table (as the passes make them) and for a call of the pass itself.
 u32 RecordPass(int wipe, int warn) {
-    bool redirected = ::GetFileAttributesW(g_sentinel.c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool fileCallRedirected = win32.GetFileAttributesW(g_sentinel.c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool passRedirected = ::GetFileAttributesW(g_sentinel.c_str()) != INVALID_FILE_ATTRIBUTES;
     g_events.push_back(std::string(wipe ? "wipe" : "list") + " pass warn=" + std::to_string(warn) +
-                       " view=" + Hex(g_registryView) + (redirected ? "" : " redirection off"));
+                       " view=" + Hex(g_registryView) + (fileCallRedirected ? "" : " redirection off for file calls") +
+                       (passRedirected ? "" : " redirection off for the pass"));
     if (g_passNeedsReboot) g_rebootNeeded = 1;
     return g_passesRun < g_passResults.size() ? g_passResults[g_passesRun++] : 0;
 }
@@ -48,8 +54,8 @@ const InstallSteps kRecordingSteps = {RecordPass, RecordKeyRemoval};
 typedef std::vector<std::string> Events;
 
 const Events kFourPasses = {
-    "list pass warn=0 view=0x100 redirection off",
-    "wipe pass warn=0 view=0x100 redirection off",
+    "list pass warn=0 view=0x100 redirection off for file calls",
+    "wipe pass warn=0 view=0x100 redirection off for file calls",
     "list pass warn=0 view=0x0",
     "wipe pass warn=0 view=0x0",
 };
@@ -121,7 +127,7 @@ protected:
 const std::string kRebootDialog =
     "dialog " + std::string(u8"Для завершения удаления продуктов компании Кор-Ване необходима перезагрузка! Выполнить её сейчас?");
 
-TEST_F(InstallSequence, ListAndWipeRunIn64BitViewWithRedirectionOffThenNatively) {
+TEST_F(InstallSequence, ListAndWipeRunIn64BitViewWithRedirectionOffForFileCallsThenNatively) {
     EXPECT_EQ(0u, Run({L"-show", L"-clear"}));
     EXPECT_EQ(kFourPasses, g_events);
     EXPECT_EQ("", capture.out());
@@ -135,19 +141,21 @@ TEST_F(InstallSequence, ListComesBeforeWipeWhateverTheOptionOrder) {
 
 TEST_F(InstallSequence, ShowAloneOnlyLists) {
     EXPECT_EQ(0u, Run({L"-show"}));
-    EXPECT_EQ((Events{"list pass warn=0 view=0x100 redirection off", "list pass warn=0 view=0x0"}), g_events);
+    EXPECT_EQ((Events{"list pass warn=0 view=0x100 redirection off for file calls", "list pass warn=0 view=0x0"}),
+              g_events);
 }
 
 TEST_F(InstallSequence, ClearAloneOnlyWipes) {
     EXPECT_EQ(0u, Run({L"--clear"}));
-    EXPECT_EQ((Events{"wipe pass warn=0 view=0x100 redirection off", "wipe pass warn=0 view=0x0"}), g_events);
+    EXPECT_EQ((Events{"wipe pass warn=0 view=0x100 redirection off for file calls", "wipe pass warn=0 view=0x0"}),
+              g_events);
 }
 
 TEST_F(InstallSequence, WarnReachesEveryPass) {
     Run({L"-show", L"-clear", L"-warn"});
     EXPECT_EQ((Events{
-                  "list pass warn=1 view=0x100 redirection off",
-                  "wipe pass warn=1 view=0x100 redirection off",
+                  "list pass warn=1 view=0x100 redirection off for file calls",
+                  "wipe pass warn=1 view=0x100 redirection off for file calls",
                   "list pass warn=1 view=0x0",
                   "wipe pass warn=1 view=0x0",
               }),
@@ -217,6 +225,20 @@ TEST_F(InstallSequence, PrivilegeFailureStopsBeforeAnyPassWithTwoReportsOfOneErr
     EXPECT_NE(std::string::npos, first);
     EXPECT_NE(std::string::npos, second);
     EXPECT_LT(first, second);
+}
+
+// The token is closed between the two reports; whatever that leaves as the
+// last error, the second report shows the number of the first.
+TEST_F(InstallSequence, SecondPrivilegeReportShowsTheFirstErrorWhateverTheTokenCloseLeaves) {
+    auto unknown = FailAlways<&Win32Api::LookupPrivilegeValueW>(FALSE, ERROR_NO_SUCH_PRIVILEGE);
+    auto close = ScopedHook<&Win32Api::CloseHandle>([](HANDLE handle) -> BOOL {
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    });
+    EXPECT_EQ(static_cast<u32>(ERROR_NO_SUCH_PRIVILEGE), Run({L"-show"}));
+    EXPECT_TRUE(g_events.empty());
+    EXPECT_NE(std::string::npos, capture.out().find(":GetPriveleges() fail\nError number 0x521 (1313).\n"));
 }
 
 TEST_F(InstallSequence, KeySettingsGoAfterAllPassesInTheNativeView) {
@@ -307,8 +329,11 @@ BOOL WINAPI RevertAndRecord(PVOID saved) {
     return RealKernel32<Wow64RevertWow64FsRedirectionFn>("Wow64RevertWow64FsRedirection")(
         reinterpret_cast<PVOID>(value - kShift));
 }
+// Switches back every time; says so for the first g_revertsThatSucceed calls only.
+int g_revertsThatSucceed = 0;
 BOOL WINAPI RevertThenFail(PVOID saved) {
-    RevertAndRecord(saved);
+    BOOL reverted = RevertAndRecord(saved);
+    if (g_revertsThatSucceed-- > 0) return reverted;
     ::SetLastError(ERROR_INVALID_FUNCTION);
     return FALSE;
 }
@@ -348,11 +373,15 @@ TEST_F(InstallSequence, WowFunctionsAreLookedUpInKernel32AtEveryRun) {
     EXPECT_EQ(std::vector<std::wstring>(6, L"kernel32"), modules);
 }
 
-TEST_F(InstallSequence, RedirectionIsRestoredWithTheValueSavedWhenSwitchedOff) {
+// Once to see that the switch works, then around each file call of the
+// 64-bit passes (one in each recorded pass).
+TEST_F(InstallSequence, RedirectionIsSwitchedOffAroundEachFileCallAndBackWithTheValueSaved) {
     auto wow = ReplaceFunctions({{"Wow64DisableWow64FsRedirection", Fn(DisableAndRecord)},
                                  {"Wow64RevertWow64FsRedirection", Fn(RevertAndRecord)}});
     EXPECT_EQ(0u, Run({L"-show", L"-clear"}));
-    Events expected = {"redirection off", kFourPasses[0], kFourPasses[1], "revert with the saved value",
+    Events expected = {"redirection off", "revert with the saved value",
+                       "redirection off", "revert with the saved value", kFourPasses[0],
+                       "redirection off", "revert with the saved value", kFourPasses[1],
                        kFourPasses[2], kFourPasses[3]};
     EXPECT_EQ(expected, g_events);
 }
@@ -383,15 +412,111 @@ TEST_F(InstallSequence, WithoutTheDisableFunctionThe64BitPassesRunWithRedirectio
               g_events);
 }
 
-TEST_F(InstallSequence, FailedRevertIsReportedAndTheNativePassesStillRun) {
+const char kRevertReport[] = ":Wow64RevertWow64FsRedirection() fail\nError number 0x1 (1).\n";
+
+// The switch works once, then fails to go back on after the file calls: one
+// report after the 64-bit passes, and the native passes still run.
+TEST_F(InstallSequence, FailedRevertAroundFileCallsIsReportedOnceAndTheNativePassesStillRun) {
+    g_revertsThatSucceed = 1;
     auto wow = ReplaceFunctions({{"Wow64DisableWow64FsRedirection", Fn(DisableAndRecord)},
                                  {"Wow64RevertWow64FsRedirection", Fn(RevertThenFail)}});
     EXPECT_EQ(static_cast<u32>(ERROR_INVALID_FUNCTION), Run({L"-show", L"-clear"}));
-    Events expected = {"redirection off", kFourPasses[0], kFourPasses[1], "revert with the saved value",
+    Events expected = {"redirection off", "revert with the saved value",
+                       "redirection off", "revert with the saved value", kFourPasses[0],
+                       "redirection off", "revert with the saved value", kFourPasses[1],
                        kFourPasses[2], kFourPasses[3]};
     EXPECT_EQ(expected, g_events);
-    EXPECT_NE(std::string::npos,
-              capture.out().find(":Wow64RevertWow64FsRedirection() fail\nError number 0x1 (1).\n"));
+    size_t report = capture.out().find(kRevertReport);
+    EXPECT_NE(std::string::npos, report);
+    EXPECT_EQ(std::string::npos, capture.out().find(kRevertReport, report + 1));
+}
+
+// A switch that does not go back on is no switch: reported, and only the
+// native passes run.
+TEST_F(InstallSequence, RedirectionThatCannotBeSwitchedBackOnLeavesThe64BitPassesOut) {
+    g_revertsThatSucceed = 0;
+    auto wow = ReplaceFunctions({{"Wow64DisableWow64FsRedirection", Fn(DisableAndRecord)},
+                                 {"Wow64RevertWow64FsRedirection", Fn(RevertThenFail)}});
+    EXPECT_EQ(static_cast<u32>(ERROR_INVALID_FUNCTION), Run({L"-show", L"-clear"}));
+    Events expected = {"redirection off", "revert with the saved value", kFourPasses[2], kFourPasses[3]};
+    EXPECT_EQ(expected, g_events);
+    EXPECT_NE(std::string::npos, capture.out().find(kRevertReport));
+}
+
+// Whether each call of the table ran with redirection off, by entry and view.
+struct CallTally {
+    std::map<std::string, int> offIn64BitView, onIn64BitView, offInNativeView;
+};
+CallTally g_tally;
+
+void TallyCall(const char* entry) {
+    DWORD error = ::GetLastError();
+    bool off = ::GetFileAttributesW(g_sentinel.c_str()) == INVALID_FILE_ATTRIBUTES;
+    ::SetLastError(error);
+    if (g_registryView == 0) {
+        if (off) ++g_tally.offInNativeView[entry];
+    } else {
+        ++(off ? g_tally.offIn64BitView : g_tally.onIn64BitView)[entry];
+    }
+}
+
+template <auto Slot>
+ScopedHook<Slot> Tallied(const char* entry) {
+    auto previous = ScopedHook<Slot>::Current();
+    return ScopedHook<Slot>([=](auto... args) -> typename ScopedHook<Slot>::Result {
+        TallyCall(entry);
+        return previous(args...);
+    });
+}
+
+struct EveryEntryTallied {
+#define KV_TALLIED_ENTRY(name, type) ScopedHook<&Win32Api::name> name##Tally = Tallied<&Win32Api::name>(#name);
+    KV_WIN32_FUNCTIONS(KV_TALLIED_ENTRY)
+#undef KV_TALLIED_ENTRY
+};
+
+const std::set<std::string> kFileSystemEntries = {
+#define KV_ENTRY_NAME(name, failure) #name,
+    KV_FILE_SYSTEM_ENTRIES(KV_ENTRY_NAME)
+#undef KV_ENTRY_NAME
+};
+
+// What `probe` returns with redirection off, so in the 64-bit system directory.
+template <typename Probe>
+bool In64BitSystemDirectory(Probe probe) {
+    PVOID saved = nullptr;
+    if (!RealKernel32<Wow64DisableWow64FsRedirectionFn>("Wow64DisableWow64FsRedirection")(&saved)) return false;
+    bool result = probe();
+    RealKernel32<Wow64RevertWow64FsRedirectionFn>("Wow64RevertWow64FsRedirection")(saved);
+    return result;
+}
+
+// The real passes on a machine with a family module in each system directory.
+TEST_F(InstallSequence, RedirectionIsOffOnlyAroundTheFileCallsOfThe64BitPasses) {
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(0u, ::GetSystemDirectoryW(system, MAX_PATH));
+    std::wstring module = std::wstring(system) + L"\\kvcng.dll";
+    ASSERT_TRUE(WriteFileBytes(module, "32-bit"));
+    ASSERT_TRUE(In64BitSystemDirectory([&] { return WriteFileBytes(module, "64-bit"); }));
+
+    g_tally = CallTally();
+    {
+        EveryEntryTallied tallied;
+        wchar_t** argv = Argv({L"-show", L"-clear"});
+        EXPECT_EQ(0u, RunInstallSteps(Argc(), argv, kInstallSteps)) << capture.out();
+    }
+    for (const auto& [entry, calls] : g_tally.onIn64BitView)
+        EXPECT_EQ(0u, kFileSystemEntries.count(entry)) << entry << " ran " << calls << " times with redirection on";
+    for (const auto& [entry, calls] : g_tally.offIn64BitView)
+        EXPECT_EQ(1u, kFileSystemEntries.count(entry)) << entry << " ran " << calls << " times with redirection off";
+    for (const auto& [entry, calls] : g_tally.offInNativeView)
+        ADD_FAILURE() << entry << " ran " << calls << " times with redirection off in the native passes";
+    for (const char* entry : {"GetFileAttributesW", "DeleteFileW", "FindFirstFileW"})
+        EXPECT_NE(0, g_tally.offIn64BitView[entry]) << entry;
+    EXPECT_NE(0, g_tally.onIn64BitView["RegOpenKeyExW"]);
+    EXPECT_NE(0, g_tally.onIn64BitView["SHGetFolderPathW"]);
+    EXPECT_FALSE(PathExists(module));
+    EXPECT_FALSE(In64BitSystemDirectory([&] { return PathExists(module); }));
 }
 
 TEST_F(InstallSequence, UsageNamesTheProgramAsStarted) {

@@ -139,11 +139,22 @@ TEST_F(RebootPrompt, FailedAdjustmentGivesNoDialogAndFailure) {
     EXPECT_TRUE(answers.shown().empty());
 }
 
+// Even where an adjustment of the unset identifier would succeed, nothing is
+// enabled and nothing asked.
 TEST_F(RebootPrompt, UnknownPrivilegeGivesNoDialogAndFailure) {
     DialogAnswers answers({IDYES});
     auto fail = FailAlways<&Win32Api::LookupPrivilegeValueW>(FALSE, ERROR_NO_SUCH_PRIVILEGE);
+    int adjustments = 0;
+    auto adjust = ScopedHook<&Win32Api::AdjustTokenPrivileges>(
+        [&](HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) -> BOOL {
+            ++adjustments;
+            ::SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        });
     EXPECT_EQ(0, PromptReboot());
+    EXPECT_EQ(0, adjustments);
     EXPECT_TRUE(answers.shown().empty());
+    EXPECT_TRUE(reboots.requests().empty());
 }
 
 TEST_F(RebootPrompt, TokenThatCannotBeOpenedGivesFailureWithoutAReport) {
