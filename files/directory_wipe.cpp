@@ -219,10 +219,10 @@ void ScheduleAgainBelow(const wchar_t* folder, bool whole, TreeWipe& wipe) {
     } while (win32.FindNextFileW(search.get(), &entry));
 }
 
-// The folder leaves its name first, so the given path is free even when part
-// of the tree has to wait for the reboot. It is scheduled for deletion only
-// when everything in it is; otherwise it takes its own name back, where the
-// next run looks for what stays.
+// Moving aside, the folder leaves its name first, so the given path is free
+// even when part of the tree has to wait for the reboot. It is scheduled for
+// deletion only when everything in it is; otherwise it takes its own name
+// back, where the next run looks for what stays.
 Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top) {
     wchar_t tempName[MAX_PATH];
     const wchar_t* current = path;

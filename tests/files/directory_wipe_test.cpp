@@ -79,26 +79,21 @@ private:
 };
 
 // Answers every request for reparse data with a junction to `target`, laid out
-// as Windows returns it.
+// as Windows returns it: tag, data length, reserved, then the offsets and
+// lengths of both names and the names themselves.
 ScopedHook<&Win32Api::DeviceIoControl> AnswerJunctionTo(const std::wstring& target) {
-    std::wstring substitute = L"\\??\\" + target;
-    std::vector<WORD> words = {0, WORD(substitute.size() * 2), WORD((substitute.size() + 1) * 2),
-                               WORD(target.size() * 2)};
-    words.insert(words.end(), substitute.begin(), substitute.end());
-    words.push_back(0);
-    words.insert(words.end(), target.begin(), target.end());
-    words.push_back(0);
-    std::string answer(8, '\0');
+    std::wstring names = L"\\??\\" + target + L'\0' + target + L'\0';
+    WORD substitute = WORD((target.size() + 4) * 2), print = WORD(target.size() * 2);
+    std::vector<WORD> data = {0, 0, 0, 0, 0, substitute, WORD(substitute + 2), print};
+    data.insert(data.end(), names.begin(), names.end());
     DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    WORD length = WORD(words.size() * 2);
-    memcpy(&answer[0], &tag, 4);
-    memcpy(&answer[4], &length, 2);
-    answer.append(reinterpret_cast<const char*>(words.data()), words.size() * 2);
+    memcpy(&data[0], &tag, sizeof tag);
+    data[2] = WORD((data.size() - 4) * 2);
     return ScopedHook<&Win32Api::DeviceIoControl>(
-        [answer](HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD size, LPDWORD returned, LPOVERLAPPED) -> BOOL {
-            if (code != FSCTL_GET_REPARSE_POINT || size < answer.size()) return FALSE;
-            memcpy(out, answer.data(), answer.size());
-            *returned = DWORD(answer.size());
+        [data](HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD size, LPDWORD returned, LPOVERLAPPED) -> BOOL {
+            *returned = DWORD(data.size() * 2);
+            if (code != FSCTL_GET_REPARSE_POINT || size < *returned) return FALSE;
+            memcpy(out, data.data(), *returned);
             return TRUE;
         });
 }

@@ -120,11 +120,12 @@ TEST_F(FileDeletion, MyDeleteFileReturnsOneForDeletedAndForScheduled) {
     ::FreeLibrary(module);
 }
 
-// The temporary name a failed move was to take, from its report.
-std::wstring MoveTarget(const std::string& output) {
-    static const std::regex report("MoveFileEx from file: [^\n]* to ([^\n]*) fail\\.\n");
+// The temporary name in the first failed move's report: `source` 1 for a move
+// from it, 2 for one to it.
+std::wstring ReportedTempName(const std::string& output, int source) {
+    static const std::regex report("MoveFileEx from file: ([^\n]*) to ([^\n]*) fail\\.\n");
     std::smatch found;
-    return std::regex_search(output, found, report) ? Wide(found[1].str()) : std::wstring();
+    return std::regex_search(output, found, report) ? Wide(found[source].str()) : std::wstring();
 }
 
 // A file held open without FILE_SHARE_DELETE can be neither deleted nor
@@ -139,7 +140,7 @@ TEST_F(FileDeletion, FileOpenWithoutShareDeleteIsNeitherDeletedNorMoved) {
     u32 result = CleanFile(path.c_str(), 1, 0);
     ::CloseHandle(held);
 
-    std::wstring temp = MoveTarget(capture.out());
+    std::wstring temp = ReportedTempName(capture.out(), 2);
     EXPECT_TRUE(IsTempNameIn(temp, dir_)) << capture.out();
     EXPECT_EQ(static_cast<u32>(ERROR_SHARING_VIOLATION), result);
     EXPECT_EQ("File: " + Utf8(path) + " couldn't be deleted.\n" +
@@ -181,12 +182,8 @@ TEST_F(FileDeletion, FailedSchedulingPutsTheFileBackUnderItsOwnName) {
     ::SetLastError(0);
     EXPECT_EQ(0, MyDeleteFile(path.c_str()));
     EXPECT_EQ(DWORD(ERROR_WRITE_PROTECT), ::GetLastError());
-    static const std::regex report("MoveFileEx from file: ([^\n]*) to NULL fail\\.\n");
-    std::smatch found;
-    std::string out = capture.out();
-    ASSERT_TRUE(std::regex_search(out, found, report)) << out;
-    std::wstring temp = Wide(found[1].str());
-    EXPECT_TRUE(IsTempNameIn(temp, dir_));
+    std::wstring temp = ReportedTempName(capture.out(), 1);
+    EXPECT_TRUE(IsTempNameIn(temp, dir_)) << capture.out();
     EXPECT_EQ("File: " + Utf8(path) + " couldn't be deleted.\n" +
                   ReportText("MoveFileEx from file: " + Utf8(temp) + " to NULL fail.", ERROR_WRITE_PROTECT),
               Out(capture));
