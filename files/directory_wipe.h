@@ -5,5 +5,6 @@
 
 u32 CleanDirectory(const wchar_t* path, int wipe, int warn);
 
-// 0 = everything removed or scheduled; nonzero = something failed.
+// 0 = everything removed or scheduled; nonzero = something failed. What stays
+// keeps its own name and that of every folder above it.
 u32 RecurseWipeTree(const wchar_t* path);

@@ -1,5 +1,6 @@
 #include "files/file_delete.h"
 
+#include "files/path_buffer.h"
 #include "front/error_report.h"
 #include "platform/owned.h"
 
@@ -36,6 +37,11 @@ int ReserveTempNameBeside(const wchar_t* path, wchar_t* tempName) {
         return 0;
     }
     *filePart = L'\0';
+    if (wcslen(directory) > kLongestTempNameDirectory) {
+        win32.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        REPORT("Path too long for a temporary name: %S", path);
+        return 0;
+    }
     if (win32.GetTempFileNameW(directory, kTempNamePrefix, 0, tempName) == 0) {
         REPORT("GetTempFileName for file: %S fail.", path);
         return 0;
@@ -43,10 +49,31 @@ int ReserveTempNameBeside(const wchar_t* path, wchar_t* tempName) {
     return 1;
 }
 
+// The empty file that reserved a temporary name for a move that then failed:
+// left there, it would pass for an item this program had scheduled.
+void DiscardReservedName(const wchar_t* tempName) {
+    DWORD error = win32.GetLastError();
+    win32.DeleteFileW(tempName);
+    win32.SetLastError(error);
+}
+
+bool IsHexDigit(wchar_t unit, bool* lower, bool* upper) {
+    if (unit >= L'a' && unit <= L'f') return *lower = true;
+    if (unit >= L'A' && unit <= L'F') return *upper = true;
+    return unit >= L'0' && unit <= L'9';
+}
+
 }  // namespace
 
+// GetTempFileNameW writes the prefix as given, the unique number in
+// hexadecimal (Wine in lower case, Windows in upper case) and ".tmp".
 bool LooksLikeTempName(const wchar_t* name) {
-    return win32.wcsstr(name, kTempNamePrefix) != nullptr && win32.wcsstr(name, L".tmp") != nullptr;
+    if (wcsncmp(name, kTempNamePrefix, 3) != 0) return false;
+    const wchar_t* digits = name + 3;
+    bool lower = false, upper = false;
+    size_t count = 0;
+    while (count < 5 && IsHexDigit(digits[count], &lower, &upper)) ++count;
+    return count >= 1 && count <= 4 && !(lower && upper) && wcscmp(digits + count, L".tmp") == 0;
 }
 
 u32 CleanFile(const wchar_t* path, int wipe, int warn) {
@@ -60,26 +87,34 @@ u32 CleanFile(const wchar_t* path, int wipe, int warn) {
     return result;
 }
 
-int MyDeleteFile(const wchar_t* path) {
+Fate DeleteOrDeferFile(const wchar_t* path) {
     win32.SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    if (win32.DeleteFileW(path)) return 1;
+    if (win32.DeleteFileW(path)) return Fate::Removed;
     WidePrint(L"File: %ls couldn't be deleted.\n", path);
 
     // In use: free the path at once by moving the file onto a reserved name
     // beside it, and let the system delete that name at the next reboot.
     wchar_t tempName[MAX_PATH];
-    if (!ReserveTempNameBeside(path, tempName)) return 0;
+    if (!ReserveTempNameBeside(path, tempName)) return Fate::Left;
     if (!win32.MoveFileExW(path, tempName, MOVEFILE_REPLACE_EXISTING)) {
         REPORT("MoveFileEx from file: %S to %S fail.", path, tempName);
-        return 0;
+        DiscardReservedName(tempName);
+        return Fate::Left;
     }
     if (!win32.MoveFileExW(tempName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         REPORT("MoveFileEx from file: %S to NULL fail.", tempName);
-        return 0;
+        // Nothing would ever delete it under the temporary name, and no later
+        // run would look there.
+        DWORD error = win32.GetLastError();
+        if (!win32.MoveFileExW(tempName, path, 0)) REPORT("MoveFileEx from file: %S to %S fail.", tempName, path);
+        win32.SetLastError(error);
+        return Fate::Left;
     }
     WidePrint(L"File: %ls success mark delete at reboot.\n", path);
-    return 1;
+    return Fate::Deferred;
 }
+
+int MyDeleteFile(const wchar_t* path) { return DeleteOrDeferFile(path) != Fate::Left; }
 
 int RenameToTmpName(const wchar_t* source, wchar_t* tempName) {
     if (!ReserveTempNameBeside(source, tempName)) return 0;
@@ -96,6 +131,7 @@ int RenameToTmpName(const wchar_t* source, wchar_t* tempName) {
     }
     if (!win32.MoveFileExW(source, tempName, MOVEFILE_REPLACE_EXISTING)) {
         REPORT("MoveFileEx from file: %S to %S fail.", source, tempName);
+        if (!sourceIsDirectory) DiscardReservedName(tempName);
         return 0;
     }
     WidePrint(L"Rename: %ls into %ls success.\n", source, tempName);

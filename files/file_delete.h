@@ -3,8 +3,18 @@
 
 #include "platform/win32.h"
 
+// What became of an item of the family, from best to worst: removed now;
+// deferred (it, and everything in it, is scheduled for deletion at the next
+// reboot); left (something of it stays, and was reported).
+enum class Fate { Removed, Deferred, Left };
+
 // Probes one file; with warn reports it; in wipe mode deletes it.
 u32 CleanFile(const wchar_t* path, int wipe, int warn);
+
+// Deletes one file or, when that is refused, moves it to a temporary name
+// beside itself and schedules that name for deletion at the next reboot. A
+// file that cannot be scheduled keeps (or gets back) its own name.
+Fate DeleteOrDeferFile(const wchar_t* path);
 
 // 1 = deleted, or moved to a temporary name and scheduled for deletion at the
 // next reboot; 0 = failed.
@@ -17,6 +27,6 @@ int RenameToTmpName(const wchar_t* source, wchar_t* tempName);
 // Clears the read-only attribute. 0 = success.
 u32 ChangeFileAttrib(const wchar_t* path);
 
-// True for names of the "csp*.tmp" form that this program gives the items it
-// moves aside: any name that contains both "csp" and ".tmp".
+// True for the names GetTempFileNameW gives the items this program moves
+// aside: "csp", one to four hexadecimal digits (all in one letter case), ".tmp".
 bool LooksLikeTempName(const wchar_t* name);

@@ -3,6 +3,15 @@
 
 #include "platform/win32.h"
 
+// The longest path the buffers hold with its terminator.
+const size_t kLongestPath = MAX_PATH - 1;
+// The longest temporary name: "csp", four hexadecimal digits, ".tmp".
+const size_t kLongestTempName = 11;
+// The longest directory in which GetTempFileNameW may be asked for a name:
+// Windows documents MAX_PATH - 14 and refuses longer ones; Wine writes the name
+// past a MAX_PATH buffer instead.
+const size_t kLongestTempNameDirectory = MAX_PATH - 14;
+
 // Appends `tail` to the text in `buffer` (MAX_PATH units). False, with the
 // buffer unchanged, when the result and its terminator would not fit.
 inline bool AppendToPath(wchar_t* buffer, const wchar_t* tail) {

@@ -65,29 +65,84 @@ u32 JoinPath(wchar_t* path, const wchar_t* folder, const wchar_t* name) {
     return 0;
 }
 
-// Expands an environment string that names a folder. 0 = expanded into a full
-// path of at most 260 characters; otherwise the report of `failure`. What did
-// not expand ("%ProgramW6432%" where Windows lacks it) or did not fit would be
-// a path relative to the current directory or a cut one, so it is not used.
-u32 ExpandFolder(const wchar_t* variable, wchar_t* folder, const char* failure) {
-    DWORD units = win32.ExpandEnvironmentStringsW(variable, folder, kPathLimit);
-    if (units == 0) return REPORT("%s", failure);
-    if (units > kPathLimit) {
-        win32.SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return REPORT("%s", failure);
+// A program folder: the environment string that names it, the value of the
+// CurrentVersion key that names it too (Windows before 7 lacks %ProgramW6432%
+// and %CommonProgramW6432%), and the report of a failed lookup.
+struct ProgramFolder {
+    const wchar_t* variable;
+    const wchar_t* value;
+    const char* failure;
+};
+
+const wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const ProgramFolder kProgramFiles = {L"%ProgramFiles%", L"ProgramFilesDir",
+                                     "SHGetFolderPath(CSIDL_PROGRAM_FILES) failed."};
+const ProgramFolder kCommonFiles = {L"%CommonProgramFiles%", L"CommonFilesDir",
+                                    "SHGetFolderPath(CSIDL_PROGRAM_FILES_COMMON) failed."};
+const ProgramFolder kProgramFiles64 = {L"%ProgramW6432%", L"ProgramFilesDir",
+                                       "SHGetFolderPath(CSIDL_PROGRAM_FILES) failed."};
+const ProgramFolder kCommonFiles64 = {L"%CommonProgramW6432%", L"CommonFilesDir",
+                                      "SHGetFolderPath(CSIDL_PROGRAM_FILES_COMMON) failed."};
+
+// Reads the folder's value of the CurrentVersion key in the pass's registry
+// view into `folder` (kPathUnits). 0 with *found false when the key or the
+// value is absent.
+u32 ReadFolderValue(const ProgramFolder& source, wchar_t* folder, bool* found) {
+    OwnedKey key;
+    LONG status = win32.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | g_registryView,
+                                      key.put());
+    if (status == ERROR_SUCCESS) {
+        DWORD type = REG_NONE;
+        DWORD bytes = kPathLimit * sizeof(wchar_t);
+        status = win32.RegQueryValueExW(key.get(), source.value, nullptr, &type, reinterpret_cast<BYTE*>(folder),
+                                        &bytes);
+        if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) status = ERROR_DATATYPE_MISMATCH;
+        if (status == ERROR_SUCCESS) folder[bytes / sizeof(wchar_t)] = L'\0';
     }
-    if (!IsFullPath(folder)) {
-        win32.SetLastError(ERROR_ENVVAR_NOT_FOUND);
-        return REPORT("%s", failure);
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    if (status != ERROR_SUCCESS) {
+        win32.SetLastError(static_cast<DWORD>(status));
+        return REPORT("%s", source.failure);
     }
+    *found = true;
     return 0;
 }
 
-// The family's folder under a folder named by an environment string.
-u32 CleanFamilyFolderIn(const wchar_t* variable, const char* failure, wchar_t* folder, wchar_t* path, int wipe,
-                        int warn) {
-    u32 result = ExpandFolder(variable, folder, failure);
-    if (result) return result;
+// Finds a program folder: 0 with *found set when `folder` holds its full path
+// of at most 260 characters; 0 with one line printed when the machine names no
+// such folder (nothing to clean there); otherwise the report of the failure. A name that did not fit
+// or is not a full path would be a cut path or one relative to the current
+// directory, so it is not used.
+u32 FindFolder(const ProgramFolder& source, wchar_t* folder, bool* found) {
+    *found = false;
+    DWORD units = win32.ExpandEnvironmentStringsW(source.variable, folder, kPathLimit);
+    if (units == 0) return REPORT("%s", source.failure);
+    if (units > kPathLimit) {
+        win32.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return REPORT("%s", source.failure);
+    }
+    // The expansion leaves a variable that is not set as it is.
+    if (wcscmp(folder, source.variable) == 0) {
+        u32 result = ReadFolderValue(source, folder, found);
+        if (result) return result;
+        if (!*found) {
+            WidePrint(L"Folder not defined: %ls nor %ls\n", source.variable, source.value);
+            return 0;
+        }
+    }
+    if (!IsFullPath(folder)) {
+        win32.SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return REPORT("%s", source.failure);
+    }
+    *found = true;
+    return 0;
+}
+
+// The family's folder under a program folder.
+u32 CleanFamilyFolderIn(const ProgramFolder& source, wchar_t* folder, wchar_t* path, int wipe, int warn) {
+    bool found = false;
+    u32 result = FindFolder(source, folder, &found);
+    if (result || !found) return result;
     result = JoinPath(path, folder, kFamilyFolder);
     if (result) return result;
     return CleanDirectory(path, wipe, warn);
@@ -141,8 +196,8 @@ u32 CleanStartMenu(wchar_t* menu, wchar_t* programs, wchar_t* path, int wipe, in
 // be built, skips only what would have been built from it.
 u32 RunFilePlan(int wipe, int warn) {
     // The 64-bit pass cleans the 64-bit program folders.
-    const wchar_t* programFiles = g_registryView ? L"%ProgramW6432%" : L"%ProgramFiles%";
-    const wchar_t* commonFiles = g_registryView ? L"%CommonProgramW6432%" : L"%CommonProgramFiles%";
+    const ProgramFolder& programFiles = g_registryView ? kProgramFiles64 : kProgramFiles;
+    const ProgramFolder& commonFiles = g_registryView ? kCommonFiles64 : kCommonFiles;
 
     OwnedBlock working = AllocateBlock(kPathUnits * sizeof(wchar_t));
     if (!working) return REPORT("Not enough memory.");
@@ -154,10 +209,8 @@ u32 RunFilePlan(int wipe, int warn) {
     wchar_t* filePath = BlockAs<wchar_t>(file);
     wchar_t* menuPath = BlockAs<wchar_t>(menu);
 
-    u32 result = CleanFamilyFolderIn(programFiles, "SHGetFolderPath(CSIDL_PROGRAM_FILES) failed.", workingPath,
-                                     filePath, wipe, warn);
-    result |= CleanFamilyFolderIn(commonFiles, "SHGetFolderPath(CSIDL_PROGRAM_FILES_COMMON) failed.", workingPath,
-                                  filePath, wipe, warn);
+    u32 result = CleanFamilyFolderIn(programFiles, workingPath, filePath, wipe, warn);
+    result |= CleanFamilyFolderIn(commonFiles, workingPath, filePath, wipe, warn);
     result |= CleanSystemFiles(workingPath, filePath, wipe, warn);
     result |= CleanStartMenu(menuPath, filePath, workingPath, wipe, warn);
     result |= CleanOemInfFiles(wipe);

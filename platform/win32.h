@@ -59,6 +59,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(FindClose, decltype(&::FindClose))                                                          \
     X(CreateFileW, decltype(&::CreateFileW))                                                      \
     X(ReadFile, decltype(&::ReadFile))                                                            \
+    X(DeviceIoControl, decltype(&::DeviceIoControl))                                              \
     X(GetFullPathNameW, decltype(&::GetFullPathNameW))                                            \
     X(GetTempFileNameW, decltype(&::GetTempFileNameW))                                            \
     X(MoveFileExW, decltype(&::MoveFileExW))                                                      \

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "files/directory_wipe.h"
 #include "front/error_report.h"
 #include "tests/files/file_checks.h"
+
+#include <winioctl.h>
 
 // Wine lists a directory sorted by name, letter case aside, and from a
 // snapshot taken when the search opens: the expected lines below follow that
@@ -41,30 +45,58 @@ std::string Renamed(const std::wstring& from, const std::wstring& to) {
     return "Rename: " + Utf8(from) + " into " + Utf8(to) + " success.\n";
 }
 
-// Makes entries of the given name look like links (reparse points) to the
-// traversal, as junctions and directory symbolic links do on Windows.
-class PretendLinks {
+std::string RenamedBack(const std::wstring& from, const std::wstring& to) {
+    return "Rename back: " + Utf8(from) + " into " + Utf8(to) + " success.\n";
+}
+
+// Makes entries of the given name reparse points with `tag` to the traversal,
+// as Windows lists junctions and symbolic links (name surrogates), deduplicated
+// files or cloud placeholders. Wine lists none of them with a tag.
+class PretendReparsePoint {
 public:
-    explicit PretendLinks(std::wstring name)
-        : first_([name, real = ScopedHook<&Win32Api::FindFirstFileW>::Current()](LPCWSTR path,
-                                                                                 LPWIN32_FIND_DATAW data) {
+    explicit PretendReparsePoint(std::wstring name, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT)
+        : first_([name, tag, real = ScopedHook<&Win32Api::FindFirstFileW>::Current()](LPCWSTR path,
+                                                                                      LPWIN32_FIND_DATAW data) {
               HANDLE find = real(path, data);
-              if (find != INVALID_HANDLE_VALUE) Mark(name, data);
+              if (find != INVALID_HANDLE_VALUE) Mark(name, tag, data);
               return find;
           }),
-          next_([name, real = ScopedHook<&Win32Api::FindNextFileW>::Current()](HANDLE find, LPWIN32_FIND_DATAW data) {
+          next_([name, tag, real = ScopedHook<&Win32Api::FindNextFileW>::Current()](HANDLE find,
+                                                                                   LPWIN32_FIND_DATAW data) {
               BOOL found = real(find, data);
-              if (found) Mark(name, data);
+              if (found) Mark(name, tag, data);
               return found;
           }) {}
 
 private:
-    static void Mark(const std::wstring& name, WIN32_FIND_DATAW* data) {
-        if (name == data->cFileName) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    static void Mark(const std::wstring& name, DWORD tag, WIN32_FIND_DATAW* data) {
+        if (name != data->cFileName) return;
+        data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        data->dwReserved0 = tag;
     }
     ScopedHook<&Win32Api::FindFirstFileW> first_;
     ScopedHook<&Win32Api::FindNextFileW> next_;
 };
+
+// Answers every request for reparse data with a junction to `target`, laid out
+// as Windows returns it: tag, data length, reserved, then the offsets and
+// lengths of both names and the names themselves.
+ScopedHook<&Win32Api::DeviceIoControl> AnswerJunctionTo(const std::wstring& target) {
+    std::wstring names = L"\\??\\" + target + L'\0' + target + L'\0';
+    WORD substitute = WORD((target.size() + 4) * 2), print = WORD(target.size() * 2);
+    std::vector<WORD> data = {0, 0, 0, 0, 0, substitute, WORD(substitute + 2), print};
+    data.insert(data.end(), names.begin(), names.end());
+    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    memcpy(&data[0], &tag, sizeof tag);
+    data[2] = WORD((data.size() - 4) * 2);
+    return ScopedHook<&Win32Api::DeviceIoControl>(
+        [data](HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD size, LPDWORD returned, LPOVERLAPPED) -> BOOL {
+            *returned = DWORD(data.size() * 2);
+            if (code != FSCTL_GET_REPARSE_POINT || size < *returned) return FALSE;
+            memcpy(out, data.data(), *returned);
+            return TRUE;
+        });
+}
 
 TEST_F(DirectoryWipe, MissingDirectoryIsSilentAndSucceedsInEveryMode) {
     std::wstring missing = dir_ + L"\\Absent";
@@ -155,25 +187,28 @@ TEST_F(DirectoryWipe, LockedFileInsideMakesItsFoldersScheduledForReboot) {
     EXPECT_GT(topPosition, binPosition);
 }
 
-TEST_F(DirectoryWipe, TemporaryNameEntriesAreSkippedAndTheirFolderIsScheduled) {
-    MakeFile(L"csp.dll");
-    MakeFile(L"csp1A2B.tmp", "moved aside earlier");
-    MakeFolder(L"old.tmp.csp");
-    MakeFile(L"setup.tmp");
+// Only the names GetTempFileNameW gives are passed over; the family's own
+// names that merely contain "csp" and ".tmp" are wiped like any other.
+TEST_F(DirectoryWipe, OnlyTheProgramsTemporaryNamesAreSkippedAndTheFolderWaitsForThem) {
+    MakeFile(L"csp1a2b.tmp", "moved aside earlier");
+    MakeFile(L"kvcsp.tmp");
+    MakeFolder(L"Update.csp.tmp\\CSP");
+    MakeFile(L"Update.csp.tmp\\CSP\\kvcsp.dll");
 
     ConsoleCapture capture;
     EXPECT_EQ(0u, RecurseWipeTree(top_.c_str()));
     std::vector<std::wstring> temps = RenameTargets(capture.out());
-    ASSERT_EQ(1u, temps.size()) << capture.out();
-    const std::wstring& top = temps[0];
-    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\csp.dll") +
-                  "Skip: csp1A2B.tmp\nSkip: old.tmp.csp\n" + Line("Deleted file: ", top + L"\\setup.tmp") +
+    ASSERT_EQ(3u, temps.size()) << capture.out();
+    const std::wstring &top = temps[0], &update = temps[1], &csp = temps[2];
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + "Skip: csp1a2b.tmp\n" +
+                  Line("Deleted file: ", top + L"\\kvcsp.tmp") + Line("RecurseWipeTree: ", top + L"\\Update.csp.tmp") +
+                  Renamed(top + L"\\Update.csp.tmp", update) + Line("Searching ", update + L"\\*") +
+                  Line("RecurseWipeTree: ", update + L"\\CSP") + Renamed(update + L"\\CSP", csp) +
+                  Line("Searching ", csp + L"\\*") + Line("Deleted file: ", csp + L"\\kvcsp.dll") +
+                  Line("Deleted dir: ", csp) + Line("Deleted dir: ", update) +
                   Line("Marked to delete on reboot dir: ", top),
               capture.out());
-    std::vector<std::wstring> left = DirectoryNames(top);
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"csp1A2B.tmp", L"old.tmp.csp"}), left);
-    EXPECT_EQ("moved aside earlier", ReadFileBytes(top + L"\\csp1A2B.tmp").value_or(""));
+    EXPECT_EQ(std::vector<std::wstring>{L"csp1a2b.tmp"}, DirectoryNames(top));
     EXPECT_TRUE(IsScheduled(top));
 }
 
@@ -193,8 +228,9 @@ TEST_F(DirectoryWipe, PathNamingAFileIsDeletedAsAFile) {
     EXPECT_TRUE(DirectoryNames(top_).empty());
 }
 
-TEST_F(DirectoryWipe, FileThatCannotBeRemovedFailsTheWipeButTheRestGoes) {
-    std::wstring stuck = MakeFile(L"a.dll");
+// What cannot go keeps its folders' own names, where the next run looks.
+TEST_F(DirectoryWipe, FileThatCannotBeRemovedFailsTheWipeAndKeepsItsFolderName) {
+    MakeFile(L"a.dll");
     MakeFile(L"b.dll");
     auto noDelete = FailWhen<&Win32Api::DeleteFileW>(
         [](LPCWSTR path) { return wcsstr(path, L"\\a.dll") != nullptr; }, FALSE, ERROR_ACCESS_DENIED);
@@ -208,11 +244,13 @@ TEST_F(DirectoryWipe, FileThatCannotBeRemovedFailsTheWipeButTheRestGoes) {
     const std::wstring& top = temps[0];
     std::string out = WithoutLineNumbers(capture.out());
     EXPECT_NE(std::string::npos, out.find(Line("Failed to delete: ", top + L"\\a.dll") +
-                                          Line("Deleted file: ", top + L"\\b.dll") +
-                                          Line("Marked to delete on reboot dir: ", top)));
-    EXPECT_NE(std::string::npos, out.find("install:#:RecurseWipeTree failed: " + Utf8(top_) + "\n"));
-    EXPECT_TRUE(PathExists(top + L"\\a.dll"));
-    EXPECT_FALSE(PathExists(top + L"\\b.dll"));
+                                          Line("Deleted file: ", top + L"\\b.dll") + RenamedBack(top, top_) +
+                                          "An error occurred in running the program.\ninstall:#:RecurseWipeTree "
+                                          "failed: " + Utf8(top_) + "\n"))
+        << out;
+    EXPECT_EQ(std::vector<std::wstring>{L"a.dll"}, DirectoryNames(top_));
+    EXPECT_FALSE(IsScheduled(top));
+    EXPECT_FALSE(IsScheduled(top_));
 }
 
 // The folder keeps its given name but is still emptied and removed; the wipe
@@ -238,7 +276,7 @@ TEST_F(DirectoryWipe, FailedMoveAsideStillEmptiesTheFolderUnderItsGivenName) {
     EXPECT_TRUE(DirectoryNames(dir_).empty());
 }
 
-TEST_F(DirectoryWipe, FolderThatCanBeNeitherRemovedNorScheduledIsReported) {
+TEST_F(DirectoryWipe, FolderThatCanBeNeitherRemovedNorScheduledIsReportedUnderItsOwnName) {
     MakeFile(L"x.dll");
     auto noRemove = FailAlways<&Win32Api::RemoveDirectoryW>(FALSE, ERROR_DIR_NOT_EMPTY);
     auto noSchedule = FailWhen<&Win32Api::MoveFileExW>([](LPCWSTR, LPCWSTR to, DWORD) { return to == nullptr; },
@@ -249,14 +287,14 @@ TEST_F(DirectoryWipe, FolderThatCanBeNeitherRemovedNorScheduledIsReported) {
     ASSERT_EQ(1u, temps.size());
     const std::wstring& top = temps[0];
     EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\x.dll") +
-                  ReportText("MoveFileEx: " + Utf8(top) + " to NULL fail.", ERROR_ACCESS_DENIED),
+                  ReportText("MoveFileEx: " + Utf8(top) + " to NULL fail.", ERROR_ACCESS_DENIED) +
+                  RenamedBack(top, top_),
               WithoutLineNumbers(capture.out()));
-    EXPECT_TRUE(PathExists(top));
-    EXPECT_FALSE(IsScheduled(top));
+    EXPECT_TRUE(PathExists(top_));
+    EXPECT_FALSE(PathExists(top));
 }
 
-TEST_F(DirectoryWipe, AllocationFailureStopsTheLevelAndKeepsTheFolder) {
-    MakeFile(L"x.dll");
+TEST_F(DirectoryWipe, AllocationFailureStopsTheLevelAndKeepsTheFolderUnderItsOwnName) {
     // The first allocation is the full-path buffer of the move aside; then
     // the working buffer, then the prefix buffer.
     for (int nth = 2; nth <= 3; ++nth) {
@@ -268,44 +306,99 @@ TEST_F(DirectoryWipe, AllocationFailureStopsTheLevelAndKeepsTheFolder) {
         EXPECT_EQ(static_cast<u32>(ERROR_NOT_ENOUGH_MEMORY), RecurseWipeTree(given.c_str()));
         std::vector<std::wstring> temps = RenameTargets(capture.out());
         ASSERT_EQ(1u, temps.size());
-        EXPECT_EQ(Renamed(given, temps[0]) + ReportText("Not enough memory.", ERROR_NOT_ENOUGH_MEMORY),
+        EXPECT_EQ(Renamed(given, temps[0]) + ReportText("Not enough memory.", ERROR_NOT_ENOUGH_MEMORY) +
+                      RenamedBack(temps[0], given),
                   WithoutLineNumbers(capture.out()));
-        EXPECT_EQ(std::vector<std::wstring>{L"x.dll"}, DirectoryNames(temps[0]));
+        EXPECT_EQ(std::vector<std::wstring>{L"x.dll"}, DirectoryNames(given));
     }
 }
 
-TEST_F(DirectoryWipe, SearchThatCannotOpenStillRemovesOrSchedulesTheFolder) {
+// A folder whose content cannot be listed is not scheduled: what it holds
+// would never be deleted.
+TEST_F(DirectoryWipe, SearchThatCannotOpenIsReportedAndTheFolderKeepsItsOwnName) {
     MakeFile(L"x.dll");
     auto noSearch = FailWhen<&Win32Api::FindFirstFileW>(
         [](LPCWSTR path, LPWIN32_FIND_DATAW) { return path[wcslen(path) - 1] == L'*'; }, INVALID_HANDLE_VALUE,
         ERROR_ACCESS_DENIED);
     ConsoleCapture capture;
-    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str()));
+    EXPECT_EQ(static_cast<u32>(ERROR_ACCESS_DENIED), RecurseWipeTree(top_.c_str()));
     std::vector<std::wstring> temps = RenameTargets(capture.out());
     ASSERT_EQ(1u, temps.size());
     EXPECT_EQ(Renamed(top_, temps[0]) + Line("Searching ", temps[0] + L"\\*") +
-                  Line("Marked to delete on reboot dir: ", temps[0]),
-              capture.out());
-    EXPECT_TRUE(PathExists(temps[0] + L"\\x.dll"));
+                  ReportText("Can not list: " + Utf8(temps[0]) + "\\*", ERROR_ACCESS_DENIED) +
+                  RenamedBack(temps[0], top_),
+              WithoutLineNumbers(capture.out()));
+    EXPECT_TRUE(PathExists(top_ + L"\\x.dll"));
+    EXPECT_FALSE(IsScheduled(temps[0]));
 }
 
 // Paths are built in MAX_PATH buffers: an entry whose path would not fit is
-// reported and left, never written past the buffer.
+// reported and left, never written past the buffer; the folder, which could
+// not fit a temporary name either, is not moved aside.
 TEST_F(DirectoryWipe, EntryWhosePathWouldNotFitIsReportedAndLeft) {
     std::wstring longName(240, L'k');
     ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + top_ + L"\\" + longName, "data"));
+    ASSERT_GE(top_.size() + 1 + longName.size(), size_t(MAX_PATH));
     ConsoleCapture capture;
     EXPECT_EQ(1u, RecurseWipeTree(top_.c_str()));
-    std::vector<std::wstring> temps = RenameTargets(capture.out());
-    ASSERT_EQ(1u, temps.size());
-    const std::wstring& top = temps[0];
-    ASSERT_GE(top.size() + 1 + longName.size(), size_t(MAX_PATH));
-    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") +
-                  ReportText("Path too long: " + Utf8(top + L"\\" + longName), ERROR_FILENAME_EXCED_RANGE) +
-                  Line("Marked to delete on reboot dir: ", top),
+    EXPECT_EQ(Line("Not moved aside, temporary names would not fit: ", top_) + Line("Searching ", top_ + L"\\*") +
+                  ReportText("Path too long: " + Utf8(top_ + L"\\" + longName), ERROR_FILENAME_EXCED_RANGE),
               WithoutLineNumbers(capture.out()));
-    EXPECT_EQ(std::vector<std::wstring>{longName}, DirectoryNames(top));
-    ::DeleteFileW((L"\\\\?\\" + top + L"\\" + longName).c_str());
+    EXPECT_EQ(std::vector<std::wstring>{longName}, DirectoryNames(top_));
+    EXPECT_FALSE(IsScheduled(top_));
+    ::DeleteFileW((L"\\\\?\\" + top_ + L"\\" + longName).c_str());
+}
+
+// Each folder moved aside grows by up to ten units: twenty nested one-letter
+// folders fit the limit as they are, but not under temporary names.
+TEST_F(DirectoryWipe, TreeThatFitsTheLimitIsRemovedWholeThoughTemporaryNamesWouldNotFit) {
+    std::wstring nested = L"a";
+    for (wchar_t letter = L'b'; letter < L'a' + 20; ++letter) nested += std::wstring(L"\\") + letter;
+    MakeFolder(nested);
+    MakeFile(nested + L"\\kvcsp.dll");
+    ASSERT_LT(top_.size() + nested.size() + 11, size_t(MAX_PATH));
+    ASSERT_GT(top_.size() + nested.size() + 20 * 10, size_t(MAX_PATH));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 1, 0)) << capture.out();
+    EXPECT_TRUE(DirectoryNames(dir_).empty());
+    EXPECT_EQ(0u, capture.out().find(Line("Not moved aside, temporary names would not fit: ", top_)));
+}
+
+// A file held open without share-delete can be neither deleted nor moved: it
+// stays, with every folder above it, under its own name where the next run
+// looks; only what can go at the reboot waits for it, registered where it
+// lies once its folders took their names back.
+TEST_F(DirectoryWipe, FileHeldOpenKeepsItsFoldersOwnNamesForTheNextRun) {
+    MakeFolder(L"bin");
+    HMODULE module = LoadCopyOfSystemLibrary(top_ + L"\\bin\\kvcsp.dll");
+    ASSERT_NE(nullptr, module);
+    MakeFolder(L"keys");
+    std::wstring held = MakeFile(L"keys\\container.key", "key container");
+    HANDLE open = ::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, open);
+    MakeFile(L"readme.txt");
+
+    ConsoleCapture capture;
+    u32 result = CleanDirectory(top_.c_str(), 1, 0);
+    ::CloseHandle(open);
+    ::FreeLibrary(module);
+    EXPECT_NE(0u, result);
+    EXPECT_EQ("key container", ReadFileBytes(held).value_or("")) << capture.out();
+    EXPECT_FALSE(PathExists(top_ + L"\\readme.txt"));
+    EXPECT_FALSE(IsScheduled(top_));
+    EXPECT_FALSE(IsScheduled(top_ + L"\\keys"));
+    std::vector<std::wstring> temps = TempNamesIn(top_);
+    ASSERT_EQ(1u, temps.size());
+    std::wstring bin = top_ + L"\\" + temps[0];
+    std::vector<std::wstring> inBin = TempNamesIn(bin);
+    ASSERT_EQ(1u, inBin.size());
+    int modulePosition = ScheduledPosition(bin + L"\\" + inBin[0]);
+    EXPECT_GE(modulePosition, 0);
+    EXPECT_GT(ScheduledPosition(bin), modulePosition);
+
+    ConsoleCapture next;
+    EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 1, 0)) << next.out();
+    EXPECT_FALSE(PathExists(top_));
 }
 
 // --- Links -------------------------------------------------------------------
@@ -316,9 +409,10 @@ TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {
     MakeFolder(L"emptylink");
     MakeFile(L"filelink");
     MakeFile(L"own.dll");
-    PretendLinks link(L"link");
-    PretendLinks emptyLink(L"emptylink");
-    PretendLinks fileLink(L"filelink");
+    PretendReparsePoint link(L"link");
+    PretendReparsePoint emptyLink(L"emptylink", IO_REPARSE_TAG_SYMLINK);
+    PretendReparsePoint fileLink(L"filelink", IO_REPARSE_TAG_SYMLINK);
+    auto target = AnswerJunctionTo(L"C:\\ProgramData\\Other Vendor");
     // Resetting attributes through a link would change its target.
     std::vector<std::wstring> attributesSet;
     auto recordAttributes = ScopedHook<&Win32Api::SetFileAttributesW>(
@@ -335,16 +429,33 @@ TEST_F(DirectoryWipe, LinkInsideTheTreeIsRemovedItselfAndNeverEntered) {
     // The folder behind "link" is not empty, so removing the link itself is
     // refused; what it holds is never listed, let alone deleted.
     EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted link: ", top + L"\\emptylink") +
-                  Line("Deleted link: ", top + L"\\filelink") + ReportText("Can not remove link: " + Utf8(top + L"\\link"), ERROR_DIR_NOT_EMPTY) +
-                  Line("Deleted file: ", top + L"\\own.dll") + Line("Marked to delete on reboot dir: ", top),
+                  Line("Deleted link: ", top + L"\\filelink") +
+                  ReportText("Can not remove link: " + Utf8(top + L"\\link") + " -> C:\\ProgramData\\Other Vendor",
+                             ERROR_DIR_NOT_EMPTY) +
+                  Line("Deleted file: ", top + L"\\own.dll") + RenamedBack(top, top_),
               WithoutLineNumbers(capture.out()));
-    EXPECT_EQ("not ours", ReadFileBytes(top + L"\\link\\elsewhere.dll").value_or(""));
+    EXPECT_EQ("not ours", ReadFileBytes(top_ + L"\\link\\elsewhere.dll").value_or(""));
     for (const std::wstring& path : attributesSet) EXPECT_EQ(std::wstring::npos, path.find(L"link")) << Utf8(path);
+}
+
+// Deduplicated files and cloud placeholders are reparse points that hold the
+// family's own data: wiped like any file and folder (read-only reset, content
+// emptied), not taken for links.
+TEST_F(DirectoryWipe, ReparsePointsThatAreNotLinksAreWipedAsTheFamilysOwn) {
+    std::wstring deduplicated = MakeFile(L"kvcsp.dll");
+    ASSERT_TRUE(::SetFileAttributesW(deduplicated.c_str(), FILE_ATTRIBUTE_READONLY));
+    MakeFolder(L"placeholder");
+    MakeFile(L"placeholder\\kvcsp.cat");
+    PretendReparsePoint dedup(L"kvcsp.dll", IO_REPARSE_TAG_DEDUP);
+    PretendReparsePoint cloud(L"placeholder", IO_REPARSE_TAG_CLOUD);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str())) << capture.out();
+    EXPECT_TRUE(DirectoryNames(dir_).empty());
 }
 
 TEST_F(DirectoryWipe, GivenPathThatIsALinkIsRemovedWithoutMovingOrEnteringIt) {
     MakeFile(L"elsewhere.dll", "not ours");
-    PretendLinks link(L"Kor Vane");
+    PretendReparsePoint link(L"Kor Vane");
     ConsoleCapture capture;
     EXPECT_NE(0u, CleanDirectory(top_.c_str(), 1, 0));
     std::string out = WithoutLineNumbers(capture.out());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "files/file_delete.h"
 #include "front/error_report.h"
 #include "tests/files/file_checks.h"
@@ -118,9 +120,17 @@ TEST_F(FileDeletion, MyDeleteFileReturnsOneForDeletedAndForScheduled) {
     ::FreeLibrary(module);
 }
 
+// The temporary name in the first failed move's report: `source` 1 for a move
+// from it, 2 for one to it.
+std::wstring ReportedTempName(const std::string& output, int source) {
+    static const std::regex report("MoveFileEx from file: ([^\n]*) to ([^\n]*) fail\\.\n");
+    std::smatch found;
+    return std::regex_search(output, found, report) ? Wide(found[source].str()) : std::wstring();
+}
+
 // A file held open without FILE_SHARE_DELETE can be neither deleted nor
-// renamed (Windows and Wine alike): both reports, and the reserved empty
-// temporary file stays beside it.
+// renamed (Windows and Wine alike): both reports, and the empty file that
+// reserved the temporary name goes again, lest it pass for a deferred item.
 TEST_F(FileDeletion, FileOpenWithoutShareDeleteIsNeitherDeletedNorMoved) {
     std::wstring path = MakeFile(L"open.dll");
     HANDLE held = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -130,9 +140,8 @@ TEST_F(FileDeletion, FileOpenWithoutShareDeleteIsNeitherDeletedNorMoved) {
     u32 result = CleanFile(path.c_str(), 1, 0);
     ::CloseHandle(held);
 
-    std::vector<std::wstring> temps = TempNamesIn(dir_);
-    ASSERT_EQ(1u, temps.size());
-    std::wstring temp = dir_ + L"\\" + temps[0];
+    std::wstring temp = ReportedTempName(capture.out(), 2);
+    EXPECT_TRUE(IsTempNameIn(temp, dir_)) << capture.out();
     EXPECT_EQ(static_cast<u32>(ERROR_SHARING_VIOLATION), result);
     EXPECT_EQ("File: " + Utf8(path) + " couldn't be deleted.\n" +
                   ReportText("MoveFileEx from file: " + Utf8(path) + " to " + Utf8(temp) + " fail.",
@@ -140,8 +149,7 @@ TEST_F(FileDeletion, FileOpenWithoutShareDeleteIsNeitherDeletedNorMoved) {
                   ReportText("Can not remove: " + Utf8(path), ERROR_SHARING_VIOLATION),
               Out(capture));
     EXPECT_EQ("Kor Vane module", ReadFileBytes(path).value_or(""));
-    EXPECT_EQ("", ReadFileBytes(temp).value_or("missing"));
-    EXPECT_FALSE(IsScheduled(temp));
+    EXPECT_EQ(std::vector<std::wstring>{L"open.dll"}, DirectoryNames(dir_));
 }
 
 TEST_F(FileDeletion, InjectedDeleteAndMoveFailuresGiveBothReportsAndLeaveTheEmptyTemporaryFile) {
@@ -163,22 +171,58 @@ TEST_F(FileDeletion, InjectedDeleteAndMoveFailuresGiveBothReportsAndLeaveTheEmpt
     EXPECT_TRUE(PathExists(path));
 }
 
-TEST_F(FileDeletion, FailedSchedulingLeavesTheFileUnderItsTemporaryName) {
+// Unscheduled, nothing would delete the file under its temporary name, and
+// no later run would look there: it takes its own name back.
+TEST_F(FileDeletion, FailedSchedulingPutsTheFileBackUnderItsOwnName) {
     std::wstring path = MakeFile(L"unscheduled.dll");
     auto noDelete = FailAlways<&Win32Api::DeleteFileW>(FALSE, ERROR_ACCESS_DENIED);
     auto noSchedule = FailWhen<&Win32Api::MoveFileExW>([](LPCWSTR, LPCWSTR to, DWORD) { return to == nullptr; },
                                                        FALSE, ERROR_WRITE_PROTECT);
     ConsoleCapture capture;
+    ::SetLastError(0);
     EXPECT_EQ(0, MyDeleteFile(path.c_str()));
-    std::vector<std::wstring> temps = TempNamesIn(dir_);
-    ASSERT_EQ(1u, temps.size());
-    std::wstring temp = dir_ + L"\\" + temps[0];
+    EXPECT_EQ(DWORD(ERROR_WRITE_PROTECT), ::GetLastError());
+    std::wstring temp = ReportedTempName(capture.out(), 1);
+    EXPECT_TRUE(IsTempNameIn(temp, dir_)) << capture.out();
     EXPECT_EQ("File: " + Utf8(path) + " couldn't be deleted.\n" +
                   ReportText("MoveFileEx from file: " + Utf8(temp) + " to NULL fail.", ERROR_WRITE_PROTECT),
               Out(capture));
-    EXPECT_FALSE(PathExists(path));
-    EXPECT_EQ("Kor Vane module", ReadFileBytes(temp).value_or(""));
-    EXPECT_FALSE(IsScheduled(temp));
+    EXPECT_EQ("Kor Vane module", ReadFileBytes(path).value_or(""));
+    EXPECT_EQ(std::vector<std::wstring>{L"unscheduled.dll"}, DirectoryNames(dir_));
+}
+
+// GetTempFileNameW adds up to 14 units to the directory; Wine wrote such a
+// name past the end of a MAX_PATH buffer. A directory of 247 units is refused
+// before the call, one of 246 still gets its name.
+TEST_F(FileDeletion, DirectoryTooLongForATemporaryNameIsRefusedBeforeTheCall) {
+    std::vector<std::wstring> asked;
+    auto record = ScopedHook<&Win32Api::GetTempFileNameW>(
+        [&asked, real = ScopedHook<&Win32Api::GetTempFileNameW>::Current()](LPCWSTR directory, LPCWSTR prefix,
+                                                                            UINT unique, LPWSTR name) {
+            asked.push_back(directory);
+            return real(directory, prefix, unique, name);
+        });
+    auto noDelete = FailAlways<&Win32Api::DeleteFileW>(FALSE, ERROR_ACCESS_DENIED);
+    for (size_t units : {size_t(247), size_t(246)}) {
+        std::wstring folder = dir_ + L"\\" + std::wstring(units - dir_.size() - 2, L'd');
+        ASSERT_TRUE(MakeDirs(L"\\\\?\\" + folder));
+        std::wstring path = folder + L"\\k.dll";
+        ASSERT_TRUE(WriteFileBytes(path, "data"));
+        asked.clear();
+        ConsoleCapture capture;
+        int deferred = MyDeleteFile(path.c_str());
+        if (units == 247) {
+            EXPECT_EQ(0, deferred);
+            EXPECT_TRUE(asked.empty());
+            EXPECT_EQ("File: " + Utf8(path) + " couldn't be deleted.\n" +
+                          ReportText("Path too long for a temporary name: " + Utf8(path), ERROR_FILENAME_EXCED_RANGE),
+                      Out(capture));
+        } else {
+            EXPECT_EQ(1, deferred);
+            ASSERT_EQ(1u, asked.size());
+            EXPECT_EQ(units, asked[0].size());
+        }
+    }
 }
 
 TEST_F(FileDeletion, EachFailureOfTheTemporaryNameIsReportedOnceAndCleanFileAddsItsOwn) {
@@ -339,12 +383,16 @@ TEST_F(FileDeletion, ChangeFileAttribReportsMissingFileAndRefusedChange) {
     ::SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST(TemporaryNameRule, NeedsBothCspAndTmpAnywhereInTheName) {
-    EXPECT_TRUE(LooksLikeTempName(L"csp1A2B.tmp"));
-    EXPECT_TRUE(LooksLikeTempName(L"old.tmp.cspbackup"));
-    EXPECT_FALSE(LooksLikeTempName(L"csp.dll"));
-    EXPECT_FALSE(LooksLikeTempName(L"setup.tmp"));
-    EXPECT_FALSE(LooksLikeTempName(L"CSP1A2B.TMP"));
+// GetTempFileNameW writes "csp", the number in hexadecimal (Wine in lower
+// case, Windows in upper case) and ".tmp"; the family's own names that merely
+// contain "csp" and ".tmp" are not of that form.
+TEST(TemporaryNameRule, MatchesOnlyTheNamesGetTempFileNameGives) {
+    for (const wchar_t* name : {L"csp1.tmp", L"csp1a2b.tmp", L"csp1A2B.tmp", L"cspffff.tmp", L"cspFFFF.tmp"})
+        EXPECT_TRUE(LooksLikeTempName(name)) << Utf8(name);
+    for (const wchar_t* name : {L"kvcsp.tmp", L"Update.csp.tmp", L"old.tmp.cspbackup", L"csp.tmp", L"csp12345.tmp",
+                                L"csp1a2B.tmp", L"csp1g.tmp", L"csp1A2B.tmp.dll", L"xcsp1A2B.tmp", L"CSP1A2B.TMP",
+                                L"csp1A2B.TMP", L"csp.dll", L"setup.tmp"})
+        EXPECT_FALSE(LooksLikeTempName(name)) << Utf8(name);
 }
 
 }  // namespace

@@ -72,8 +72,8 @@ TEST(RebootScenario, DISABLED_AfterRestartNothingIsLeft) {
 
 // --- Links -------------------------------------------------------------------
 // links.test.sh plants unix symbolic links, which Wine shows as directories
-// with the reparse-point attribute; Wine cannot remove them through Windows
-// calls, so the wipe reports them and goes on.
+// with the reparse-point attribute and no reparse tag; Wine cannot remove them
+// through Windows calls, so the wipe reports them and goes on.
 
 const std::wstring kLinkRoot = L"C:\\kvlinks";
 const std::wstring kDecoy = kLinkRoot + L"\\decoy";
@@ -103,12 +103,14 @@ TEST(LinkScenario, DISABLED_WipeRemovesNothingBehindALink) {
         Utf8(moved) + "\\sub into " + Utf8(sub) + " success.\nSearching " + Utf8(sub) + "\\*\nAn error occurred in "
         "running the program.\ninstall:#:Can not remove link: " + Utf8(sub) + "\\decoylink\n";
     EXPECT_EQ(0u, out.find(expected)) << out;
-    std::string rest = "Deleted file: " + Utf8(sub) + "\\x.dll\nMarked to delete on reboot dir: " + Utf8(sub) +
-                       "\nMarked to delete on reboot dir: " + Utf8(moved) +
-                       "\nAn error occurred in running the program.\ninstall:#:RecurseWipeTree failed: " + Utf8(top) +
-                       "\n";
+    // The link stays, so its folders take their own names back.
+    std::string rest = "Deleted file: " + Utf8(sub) + "\\x.dll\nRename back: " + Utf8(sub) + " into " + Utf8(moved) +
+                       "\\sub success.\nRename back: " + Utf8(moved) + " into " + Utf8(top) +
+                       " success.\nAn error occurred in running the program.\ninstall:#:RecurseWipeTree failed: " +
+                       Utf8(top) + "\n";
     EXPECT_NE(std::string::npos, out.find(rest)) << out;
     EXPECT_EQ(std::string::npos, out.find("decoylink\\")) << out;
+    EXPECT_EQ(std::vector<std::wstring>{L"decoylink"}, DirectoryNames(top + L"\\sub"));
     ExpectDecoyIntact();
 
     // A given path that is itself a link is neither moved aside nor entered.

@@ -281,17 +281,45 @@ TEST_F(FilePlan, PathTooLongToFitWholeIsReportedAndNothingIsDeletedForIt) {
     RemovePlanted(planted);
 }
 
+// Windows before 7 has neither %ProgramW6432% nor %CommonProgramW6432%; the
+// expansion returns them unchanged. The 64-bit pass then takes the folders
+// that the CurrentVersion key names in the 64-bit view; where that names none
+// either, there is no such folder to clean.
+TEST_F(FilePlan, SixtyFourBitFoldersComeFromTheRegistryWhereTheVariablesAreMissing) {
+    std::vector<std::wstring> wideItems;
+    Plant(Expanded(L"%ProgramW6432%") + L"\\Kor Vane\\a.dll", wideItems);
+    Plant(Expanded(L"%CommonProgramW6432%") + L"\\Kor Vane\\b.dll", wideItems);
+    auto noProgramFiles = ExpandAs(L"%ProgramW6432%", L"%ProgramW6432%");
+    auto noCommonFiles = ExpandAs(L"%CommonProgramW6432%", L"%CommonProgramW6432%");
+    g_registryView = KEY_WOW64_64KEY;
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, RunFilePlan(1, 0)) << capture.out();
+        for (const std::wstring& path : wideItems) EXPECT_FALSE(PathExists(path)) << Utf8(path);
+    }
+    auto noValues = FailWhen<&Win32Api::RegQueryValueExW>(
+        [](HKEY, LPCWSTR name, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+            return name && (wcscmp(name, L"ProgramFilesDir") == 0 || wcscmp(name, L"CommonFilesDir") == 0);
+        },
+        LONG(ERROR_FILE_NOT_FOUND), ERROR_SUCCESS);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RunFilePlan(1, 0)) << capture.out();
+    EXPECT_EQ(0u, capture.out().find("Folder not defined: %ProgramW6432% nor ProgramFilesDir\n"
+                                     "Folder not defined: %CommonProgramW6432% nor CommonFilesDir\n"))
+        << capture.out();
+}
+
+// A folder name that is not a full path would be taken relative to the
+// current directory.
 TEST_F(FilePlan, FolderThatDoesNotExpandToAFullPathIsReportedAndNotUsed) {
-    // Where Windows lacks the variable, the expansion returns it unchanged: a
-    // path relative to the current directory.
     std::wstring scratch = MakeScratchDirectory(L"relative");
     std::vector<std::wstring> decoys;
-    Plant(scratch + L"\\%ProgramW6432%\\Kor Vane\\keep.txt", decoys);
+    Plant(scratch + L"\\Program Files\\Kor Vane\\keep.txt", decoys);
     wchar_t previousDirectory[MAX_PATH] = L"";
     ::GetCurrentDirectoryW(MAX_PATH, previousDirectory);
     ASSERT_TRUE(::SetCurrentDirectoryW(scratch.c_str()));
 
-    auto unknownVariable = ExpandAs(L"%ProgramW6432%", L"%ProgramW6432%");
+    auto relative = ExpandAs(L"%ProgramW6432%", L"Program Files");
     ConsoleCapture capture;
     g_registryView = KEY_WOW64_64KEY;
     EXPECT_NE(0u, RunFilePlan(1, 0));
