@@ -117,8 +117,10 @@ u32 RecordValues(TreeWalk* walk, HKEY key) {
             return result | ReportOutOfMemory();
         }
         if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS)
-            return result | ReportStatus(status, "Can not read the values for the undo file: %S", walk->keyName.units());
+        if (status != ERROR_SUCCESS) {
+            const char* message = "Can not read the values for the undo file: %S";
+            return result | ReportStatus(status, message, walk->keyName.units());
+        }
         if (AppendRegValue(walk->text, name, nameUnits, type, walk->data.bytes(), bytes) == kRegUnwritable)
             result |= ReportUnwritable(walk->keyName.units());
         ++i;

@@ -19,6 +19,15 @@ std::string TextBytes(const RegText& text) {
     return std::string(reinterpret_cast<const char*>(RegTextUnits(text)), text.length * sizeof(wchar_t));
 }
 
+// Counts the calls of one table entry while it lives.
+template <auto Slot>
+ScopedHook<Slot> Counting(int* calls) {
+    return ScopedHook<Slot>([calls, real = ScopedHook<Slot>::Current()](auto... args) {
+        ++*calls;
+        return real(args...);
+    });
+}
+
 class KeyRecord : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -72,38 +81,16 @@ TEST_F(KeyRecord, EachValueIsReadOnce) {
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kCountedKey, L"v" + std::to_wstring(i), REG_DWORD, "abcd", 0));
     ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kCountedKey, L"large", REG_BINARY, std::string(10000, 'x'), 0));
-    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, std::wstring(kCountedKey) + L"\\child", L"a", REG_SZ, Terminated(L"1"), 0));
-    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, std::wstring(kCountedKey) + L"\\child", L"b", REG_SZ, Terminated(L"2"), 0));
+    const std::wstring child = std::wstring(kCountedKey) + L"\\child";
+    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, child, L"a", REG_SZ, Terminated(L"1"), 0));
+    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, child, L"b", REG_SZ, Terminated(L"2"), 0));
 
     int opens = 0, valueEnumerations = 0, queries = 0, keyEnumerations = 0, closes = 0;
-    ScopedHook<&Win32Api::RegOpenKeyExW> countOpens(
-        [&, real = ScopedHook<&Win32Api::RegOpenKeyExW>::Current()](HKEY a, LPCWSTR b, DWORD c, REGSAM d, PHKEY e) {
-            ++opens;
-            return real(a, b, c, d, e);
-        });
-    ScopedHook<&Win32Api::RegEnumValueW> countValues(
-        [&, real = ScopedHook<&Win32Api::RegEnumValueW>::Current()](HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e,
-                                                                    LPDWORD f, LPBYTE g, LPDWORD h) {
-            ++valueEnumerations;
-            return real(a, b, c, d, e, f, g, h);
-        });
-    ScopedHook<&Win32Api::RegQueryValueExW> countQueries(
-        [&, real = ScopedHook<&Win32Api::RegQueryValueExW>::Current()](HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d,
-                                                                       LPBYTE e, LPDWORD f) {
-            ++queries;
-            return real(a, b, c, d, e, f);
-        });
-    ScopedHook<&Win32Api::RegEnumKeyExW> countKeys(
-        [&, real = ScopedHook<&Win32Api::RegEnumKeyExW>::Current()](HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e,
-                                                                    LPWSTR f, LPDWORD g, PFILETIME h) {
-            ++keyEnumerations;
-            return real(a, b, c, d, e, f, g, h);
-        });
-    ScopedHook<&Win32Api::RegCloseKey> countCloses(
-        [&, real = ScopedHook<&Win32Api::RegCloseKey>::Current()](HKEY a) {
-            ++closes;
-            return real(a);
-        });
+    auto countOpens = Counting<&Win32Api::RegOpenKeyExW>(&opens);
+    auto countValues = Counting<&Win32Api::RegEnumValueW>(&valueEnumerations);
+    auto countQueries = Counting<&Win32Api::RegQueryValueExW>(&queries);
+    auto countKeys = Counting<&Win32Api::RegEnumKeyExW>(&keyEnumerations);
+    auto countCloses = Counting<&Win32Api::RegCloseKey>(&closes);
 
     RegText text;
     ASSERT_TRUE(StartRegText(&text, 256, nullptr, nullptr));

@@ -1,7 +1,6 @@
 // The undo file itself: where it goes, who may read it, its names, its failures.
 #include <gtest/gtest.h>
 
-
 #include <vector>
 
 #include "tests/support/capture.h"
@@ -13,67 +12,41 @@
 namespace {
 
 const wchar_t kSmallKey[] = L"SOFTWARE\\KvUndoSmall";
-const wchar_t kSystem[] = L"S-1-5-18";
-const wchar_t kAdministrators[] = L"S-1-5-32-544";
 
-struct Grant {
-    std::wstring sid;
-    DWORD mask;
-    BYTE flags;
-    bool operator==(const Grant& other) const {
-        return sid == other.sid && mask == other.mask && flags == other.flags;
-    }
-};
-
-struct Dacl {
-    bool isProtected = false;
-    std::vector<Grant> grants;  // access-allowed entries; any other kind shows as sid "other"
-};
-
-std::wstring SidText(PSID sid) {
+// The DACL of a descriptor in SDDL ("D:P(A;;FA;;;SY)..."); empty without one.
+std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
     LPWSTR text = nullptr;
-    if (!sid || !::ConvertSidToStringSidW(sid, &text)) return L"?";
+    if (!descriptor || !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                           descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"";
     std::wstring result = text;
     ::LocalFree(text);
     return result;
 }
 
-Dacl ReadDacl(PSECURITY_DESCRIPTOR descriptor) {
-    Dacl dacl;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL list = nullptr;
-    if (!descriptor || !::GetSecurityDescriptorControl(descriptor, &control, &revision) ||
-        !::GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list)
-        return dacl;
-    dacl.isProtected = (control & SE_DACL_PROTECTED) != 0;
-    for (DWORD i = 0; i < list->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(list, i, &ace)) continue;
-        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-            dacl.grants.push_back({L"other", 0, header->AceFlags});
-            continue;
-        }
-        ACCESS_ALLOWED_ACE* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        dacl.grants.push_back({SidText(&allowed->SidStart), allowed->Mask, header->AceFlags});
-    }
-    return dacl;
-}
-
-// The owner and the DACL that Windows reports for a file or folder.
-std::wstring OwnerOf(const std::wstring& path, Dacl* dacl) {
+// Whom the DACL that Windows reports for a file or folder grants anything:
+// the trustee of each entry, with the owner's SID written as "owner".
+std::vector<std::wstring> GrantedTo(const std::wstring& path) {
     DWORD size = 0;
     SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     ::GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
     std::vector<BYTE> descriptor(size ? size : 1);
-    if (!::GetFileSecurityW(path.c_str(), parts, descriptor.data(), size, &size)) return L"?";
-    *dacl = ReadDacl(descriptor.data());
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    ::GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted);
-    return SidText(owner);
+    LPWSTR text = nullptr;
+    if (!::GetFileSecurityW(path.c_str(), parts, descriptor.data(), size, &size) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, parts, &text,
+                                                                nullptr))
+        return {L"unreadable"};
+    std::wstring sddl = text;
+    ::LocalFree(text);
+    // "O:<owner>D:<flags>(A;;FA;;;<trustee>)(...)"
+    std::wstring owner = sddl.substr(2, sddl.find(L"D:") - 2);
+    std::vector<std::wstring> trustees;
+    for (size_t open = sddl.find(L'('); open != std::wstring::npos; open = sddl.find(L'(', open + 1)) {
+        size_t close = sddl.find(L')', open);
+        std::wstring trustee = sddl.substr(sddl.rfind(L';', close) + 1, close - sddl.rfind(L';', close) - 1);
+        trustees.push_back(trustee == owner ? L"owner" : trustee);
+    }
+    return trustees;
 }
 
 class UndoFile : public ::testing::Test {
@@ -96,17 +69,17 @@ protected:
 // Windows then reports grants no one else. (Wine derives the reported list
 // from the owner's unix permissions, so there the owner shows too.)
 TEST_F(UndoFile, FolderAndFileGrantAdministratorsAndSystemOnly) {
-    std::vector<std::pair<std::wstring, Dacl>> handedOver;
+    std::vector<std::pair<std::wstring, std::wstring>> handedOver;
     ScopedHook<&Win32Api::CreateDirectoryW> folders(
         [&, real = ScopedHook<&Win32Api::CreateDirectoryW>::Current()](LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
-            handedOver.push_back({path, ReadDacl(security ? security->lpSecurityDescriptor : nullptr)});
+            handedOver.push_back({path, DaclText(security ? security->lpSecurityDescriptor : nullptr)});
             return real(path, security);
         });
     ScopedHook<&Win32Api::CreateFileW> files(
         [&, real = ScopedHook<&Win32Api::CreateFileW>::Current()](LPCWSTR path, DWORD access, DWORD share,
                                                                   LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                                                   DWORD attributes, HANDLE from) {
-            handedOver.push_back({path, ReadDacl(security ? security->lpSecurityDescriptor : nullptr)});
+            handedOver.push_back({path, DaclText(security ? security->lpSecurityDescriptor : nullptr)});
             return real(path, access, share, security, disposition, attributes, from);
         });
     ConsoleCapture capture;
@@ -114,25 +87,18 @@ TEST_F(UndoFile, FolderAndFileGrantAdministratorsAndSystemOnly) {
     ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
     ASSERT_EQ(UndoEndPass(), 0u);
 
-    const BYTE inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    const std::vector<Grant> folderGrants = {{kSystem, FILE_ALL_ACCESS, inherited},
-                                             {kAdministrators, FILE_ALL_ACCESS, inherited}};
-    const std::vector<Grant> fileGrants = {{kSystem, FILE_ALL_ACCESS, 0}, {kAdministrators, FILE_ALL_ACCESS, 0}};
-    std::vector<std::wstring> paths = {KvcleanDataFolder(), UndoFolder(), UndoFilePath()};
-    ASSERT_EQ(handedOver.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(handedOver[i].first, paths[i]);
-        EXPECT_TRUE(handedOver[i].second.isProtected) << Utf8(paths[i]);
-        EXPECT_TRUE(handedOver[i].second.grants == (i < 2 ? folderGrants : fileGrants)) << Utf8(paths[i]);
-    }
-
-    for (const std::wstring& path : paths) {
-        Dacl reported;
-        std::wstring owner = OwnerOf(path, &reported);
-        EXPECT_FALSE(reported.grants.empty()) << Utf8(path);
-        for (const Grant& grant : reported.grants)
-            EXPECT_TRUE(grant.sid == kSystem || grant.sid == kAdministrators || grant.sid == owner)
-                << Utf8(path) << " grants " << Utf8(grant.sid);
+    // Protected, full access for SYSTEM and Administrators, the folders' entries inherited.
+    const std::vector<std::pair<std::wstring, std::wstring>> expected = {
+        {KvcleanDataFolder(), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"},
+        {UndoFolder(), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"},
+        {UndoFilePath(), L"D:P(A;;FA;;;SY)(A;;FA;;;BA)"}};
+    EXPECT_TRUE(handedOver == expected) << Utf8(handedOver.empty() ? L"" : handedOver.back().second);
+    for (const auto& created : expected) {
+        std::vector<std::wstring> trustees = GrantedTo(created.first);
+        EXPECT_FALSE(trustees.empty()) << Utf8(created.first);
+        for (const std::wstring& trustee : trustees)
+            EXPECT_TRUE(trustee == L"SY" || trustee == L"BA" || trustee == L"owner")
+                << Utf8(created.first) << " grants " << Utf8(trustee);
     }
 }
 
