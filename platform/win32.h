@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <sddl.h>
 #include <locale.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -64,6 +65,8 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(GetTempFileNameW, decltype(&::GetTempFileNameW))                                            \
     X(MoveFileExW, decltype(&::MoveFileExW))                                                      \
     X(ExpandEnvironmentStringsW, decltype(&::ExpandEnvironmentStringsW))                          \
+    X(CreateDirectoryW, decltype(&::CreateDirectoryW))                                            \
+    X(WriteFile, decltype(&::WriteFile))                                                          \
     /* console, errors, modules, memory */                                                        \
     X(GetStdHandle, decltype(&::GetStdHandle))                                                    \
     X(SetConsoleTextAttribute, decltype(&::SetConsoleTextAttribute))                              \
@@ -77,6 +80,10 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(GetProcAddress, decltype(&::GetProcAddress))                                                \
     X(VirtualAlloc, decltype(&::VirtualAlloc))                                                    \
     X(VirtualFree, decltype(&::VirtualFree))                                                      \
+    X(GetLocalTime, decltype(&::GetLocalTime))                                                    \
+    /* security descriptors */                                                                    \
+    X(ConvertStringSecurityDescriptorToSecurityDescriptorW,                                       \
+      decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW))                          \
     /* shell */                                                                                   \
     X(SHGetFolderPathW, decltype(&::SHGetFolderPathW))                                            \
     X(PathAddBackslashW, decltype(&::PathAddBackslashW))                                          \

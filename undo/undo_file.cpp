@@ -1,0 +1,260 @@
+#include "undo/undo_file.h"
+
+#include "front/error_report.h"
+#include "platform/owned.h"
+#include "undo/key_record.h"
+#include "undo/reg_format.h"
+
+namespace {
+
+// Administrators and SYSTEM only, nothing inherited from above; the folders
+// pass the same on to what is created in them.
+const wchar_t kFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const wchar_t kFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+const wchar_t* const kFolders[] = {L"\\kvclean", L"\\undo"};
+const wchar_t kFilePrefix[] = L"\\kvclean-";
+
+const size_t kPathUnits = MAX_PATH + 64;
+// The record text's buffer: a full buffer is written out and reused.
+const size_t kTextUnits = 32768;
+const unsigned kNameAttempts = 999;
+
+inline void FreeLocalBlock(void* block) { win32.LocalFree(block); }
+typedef Owned<owned_detail::NullTraits<void*, void(void*), FreeLocalBlock>> OwnedDescriptor;
+
+struct UndoPass {
+    bool active = false;
+    // A failure was reported; the rest of the pass records nothing.
+    bool failed = false;
+    u32 failure = 0;
+    REGSAM view = 0;
+    OwnedFile file;
+    RegText text;
+};
+
+UndoPass g_pass;
+wchar_t g_filePath[kPathUnits];
+SYSTEMTIME g_runTime;
+bool g_runBegun = false;
+
+const wchar_t* ViewDigits(REGSAM view) { return (view & KEY_WOW64_64KEY) ? L"64" : L"32"; }
+
+// A path being put together in a buffer of kPathUnits; false once it would not fit.
+struct PathText {
+    wchar_t* units;
+    size_t length;
+
+    bool Append(const wchar_t* part) {
+        size_t count = wcslen(part);
+        if (length + count >= kPathUnits) return false;
+        memcpy(units + length, part, count * sizeof(wchar_t));
+        length += count;
+        units[length] = L'\0';
+        return true;
+    }
+    bool AppendNumber(unsigned number, int digits) {
+        wchar_t text[12];
+        int count = 0;
+        do {
+            text[count++] = static_cast<wchar_t>(L'0' + number % 10);
+            number /= 10;
+        } while (number || count < digits);
+        wchar_t ordered[12];
+        for (int i = 0; i < count; ++i) ordered[i] = text[count - 1 - i];
+        ordered[count] = L'\0';
+        return Append(ordered);
+    }
+};
+
+// "kvclean-YYYYMMDD-HHMMSS[-N]-VV.reg" after the folder.
+bool AppendFileName(PathText* path, unsigned attempt) {
+    const SYSTEMTIME& t = g_runTime;
+    bool fits = path->Append(kFilePrefix) && path->AppendNumber(t.wYear, 4) && path->AppendNumber(t.wMonth, 2) &&
+                path->AppendNumber(t.wDay, 2) && path->Append(L"-") && path->AppendNumber(t.wHour, 2) &&
+                path->AppendNumber(t.wMinute, 2) && path->AppendNumber(t.wSecond, 2);
+    if (fits && attempt > 1) fits = path->Append(L"-") && path->AppendNumber(attempt, 1);
+    return fits && path->Append(L"-") && path->Append(ViewDigits(g_pass.view)) && path->Append(L".reg");
+}
+
+OwnedDescriptor MakeDescriptor(const wchar_t* sddl) {
+    OwnedDescriptor descriptor;
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (win32.ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr))
+        descriptor.reset(made);
+    return descriptor;
+}
+
+bool WriteUnits(HANDLE file, const wchar_t* units, size_t count) {
+    DWORD bytes = static_cast<DWORD>(count * sizeof(wchar_t)), written = 0;
+    if (!win32.WriteFile(file, units, bytes, &written, nullptr)) return false;
+    if (written == bytes) return true;
+    win32.SetLastError(ERROR_DISK_FULL);
+    return false;
+}
+
+void AppendFileHeader(RegText* header, const wchar_t* path) {
+    bool view64 = (g_pass.view & KEY_WOW64_64KEY) != 0;
+    AppendRegFileHeader(header);
+    AppendRegComment(header, L"kvclean undo file: the registry keys and values that the cleanup removed or");
+    AppendRegComment(header, view64 ? L"rewrote in the 64-bit registry view, each recorded before it was changed."
+                                    : L"rewrote in the 32-bit registry view, each recorded before it was changed.");
+    AppendRegComment(header, L"To put them back, run as an administrator:");
+    RegPiece command[] = {PieceOf(L"  reg import \""), PieceOf(path),
+                          PieceOf(view64 ? L"\" /reg:64" : L"\" /reg:32")};
+    AppendRegComment(header, command, 3);
+    AppendRegComment(header, L"Not recorded, so not put back: registry links (their own keys are removed, never");
+    AppendRegComment(header, L"followed; a comment line names each), key security descriptors (restored keys get");
+    AppendRegComment(header, L"the security they inherit), files and folders, and the private-key settings");
+    AppendRegComment(header, L"removed with -delkeys.");
+}
+
+// The folders, each level made with the folder security when missing, then a
+// file under the first free name.
+u32 CreateUndoFile() {
+    wchar_t buffer[kPathUnits];
+    PathText path = {buffer, 0};
+    HRESULT found = win32.SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    if (FAILED(found)) {
+        win32.SetLastError(static_cast<DWORD>(found));
+        return REPORT("Can not find the common application data folder for the undo file");
+    }
+    path.length = wcslen(buffer);
+
+    OwnedDescriptor folderSecurity = MakeDescriptor(kFolderSecurity);
+    OwnedDescriptor fileSecurity = MakeDescriptor(kFileSecurity);
+    if (!folderSecurity || !fileSecurity) return REPORT("Can not make the undo file's security descriptor");
+    SECURITY_ATTRIBUTES folderAttributes = {sizeof(SECURITY_ATTRIBUTES), folderSecurity.get(), FALSE};
+    SECURITY_ATTRIBUTES fileAttributes = {sizeof(SECURITY_ATTRIBUTES), fileSecurity.get(), FALSE};
+
+    for (const wchar_t* folder : kFolders) {
+        if (!path.Append(folder)) {
+            win32.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return REPORT("Can not create the undo folder: %S", buffer);
+        }
+        if (!win32.CreateDirectoryW(buffer, &folderAttributes) && win32.GetLastError() != ERROR_ALREADY_EXISTS)
+            return REPORT("Can not create the undo folder: %S", buffer);
+    }
+
+    size_t folderLength = path.length;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 1; file == INVALID_HANDLE_VALUE; ++attempt) {
+        path.length = folderLength;
+        if (attempt > kNameAttempts || !AppendFileName(&path, attempt)) {
+            buffer[folderLength] = L'\0';
+            win32.SetLastError(ERROR_FILE_EXISTS);
+            return REPORT("Can not create the undo file in %S", buffer);
+        }
+        file = win32.CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ, &fileAttributes, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) break;
+        DWORD error = win32.GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return REPORT("Can not create the undo file: %S", buffer);
+    }
+    g_pass.file.reset(file);
+    memcpy(g_filePath, buffer, (path.length + 1) * sizeof(wchar_t));
+    WidePrint(L"Undo file: %ls\n", g_filePath);
+
+    RegText header;
+    if (!StartRegText(&header, 1024, nullptr, nullptr)) return REPORT("Not enough memory.");
+    AppendFileHeader(&header, g_filePath);
+    if (header.failed) return REPORT("Not enough memory.");
+    if (!WriteUnits(file, RegTextUnits(header), header.length))
+        return REPORT("Can not write the undo file: %S", g_filePath);
+    return 0;
+}
+
+// The pass's text hands its full buffers here: the first one creates the file.
+bool WriteToUndoFile(void*, const wchar_t* units, size_t count) {
+    u32 failure = g_pass.file ? 0 : CreateUndoFile();
+    if (failure == 0 && !WriteUnits(g_pass.file.get(), units, count))
+        failure = REPORT("Can not write the undo file: %S", g_filePath);
+    if (failure == 0) return true;
+    g_pass.failed = true;
+    g_pass.failure = failure;
+    return false;
+}
+
+// The pass's text for a record, or null when nothing is to be recorded.
+RegText* StartRecord(u32* result) {
+    *result = 0;
+    if (!g_pass.active || g_pass.failed) return nullptr;
+    if (!g_pass.text.block && !StartRegText(&g_pass.text, kTextUnits, WriteToUndoFile, nullptr)) {
+        *result = REPORT("Not enough memory.");
+        return nullptr;
+    }
+    return &g_pass.text;
+}
+
+// Writes out what the record left in the text; a failure to write, reported
+// by the sink, is returned by the record that met it.
+u32 FinishRecord(u32 result) {
+    if (!FlushRegText(&g_pass.text) && g_pass.failed) return result | g_pass.failure;
+    return result;
+}
+
+}  // namespace
+
+void UndoBeginRun() {
+    win32.GetLocalTime(&g_runTime);
+    g_runBegun = true;
+}
+
+void UndoBeginPass(REGSAM view) {
+    if (!g_runBegun) UndoBeginRun();
+    g_pass.active = true;
+    g_pass.failed = false;
+    g_pass.failure = 0;
+    g_pass.view = view;
+    g_pass.file.reset();
+    g_filePath[0] = L'\0';
+    g_pass.text = RegText();
+}
+
+u32 UndoRecordKeyTree(HKEY root, const wchar_t* path) {
+    u32 result = 0;
+    RegText* text = StartRecord(&result);
+    if (!text) return result;
+    return FinishRecord(RecordKeyTree(text, root, path, g_pass.view));
+}
+
+u32 UndoRecordOpenKey(HKEY root, const wchar_t* path, HKEY key) {
+    u32 result = 0;
+    RegText* text = StartRecord(&result);
+    if (!text) return result;
+    return FinishRecord(RecordOpenKey(text, root, path, key));
+}
+
+u32 UndoRecordLink(HKEY root, const wchar_t* path, HKEY link) {
+    u32 result = 0;
+    RegText* text = StartRecord(&result);
+    if (!text) return result;
+    return FinishRecord(RecordLink(text, root, path, link));
+}
+
+u32 UndoRecordValue(HKEY root, const wchar_t* path, HKEY key, const wchar_t* name) {
+    u32 result = 0;
+    RegText* text = StartRecord(&result);
+    if (!text) return result;
+    return FinishRecord(RecordValue(text, root, path, key, name));
+}
+
+u32 UndoRecordRewrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* oldData,
+                      DWORD oldBytes, const void* newData, DWORD newBytes) {
+    if (!RewriteChangesValue(oldData, oldBytes, newData, newBytes)) return 0;
+    u32 result = 0;
+    RegText* text = StartRecord(&result);
+    if (!text) return result;
+    return FinishRecord(RecordValueBytes(text, root, path, name, type, oldData, oldBytes));
+}
+
+u32 UndoEndPass() {
+    u32 result = 0;
+    if (g_pass.file && !win32.CloseHandle(g_pass.file.release()))
+        result = REPORT("Can not close the undo file: %S", g_filePath);
+    g_pass.active = false;
+    g_pass.text = RegText();
+    return result;
+}
+
+const wchar_t* UndoFilePath() { return g_filePath; }
