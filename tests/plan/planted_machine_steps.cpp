@@ -10,6 +10,7 @@
 #include "front/process_state.h"
 #include "plan/file_plan.h"
 #include "plan/registry_plan.h"
+#include "platform/file_redirection.h"
 #include "tests/support/capture.h"
 
 namespace {
@@ -31,18 +32,19 @@ PassOutcome RunPass(int wipe, int warn) {
 }
 
 // Runs `passes` in the 64-bit view: the view flag set and the 64-bit system
-// directory reachable, as the install command has them.
+// directory reached with redirection off around each file call, as the
+// install command has them.
 template <typename Passes>
 void In64BitView(Passes passes) {
-    auto disable = LookUpFunction<Wow64DisableWow64FsRedirectionFn>(L"kernel32", "Wow64DisableWow64FsRedirection");
-    auto revert = LookUpFunction<Wow64RevertWow64FsRedirectionFn>(L"kernel32", "Wow64RevertWow64FsRedirection");
-    ASSERT_TRUE(disable && revert) << "not a 32-bit process on 64-bit Windows";
-    PVOID saved = nullptr;
-    ASSERT_TRUE(disable(&saved));
+    RedirectionSwitch redirection = {
+        LookUpFunction<Wow64DisableWow64FsRedirectionFn>(L"kernel32", "Wow64DisableWow64FsRedirection"),
+        LookUpFunction<Wow64RevertWow64FsRedirectionFn>(L"kernel32", "Wow64RevertWow64FsRedirection")};
+    ASSERT_TRUE(redirection.disable && redirection.revert) << "not a 32-bit process on 64-bit Windows";
+    BeginFileCallsWithoutRedirection(redirection);
     g_registryView = KEY_WOW64_64KEY;
     passes();
     g_registryView = 0;
-    EXPECT_TRUE(revert(saved));
+    EXPECT_TRUE(EndFileCallsWithoutRedirection());
 }
 
 bool Shows(const PassOutcome& pass, const std::string& line) { return pass.out.find("\n" + line + "\n") != std::string::npos; }
