@@ -3,6 +3,7 @@
 #include "files/file_delete.h"
 #include "files/path_buffer.h"
 #include "front/error_report.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 
 namespace {
@@ -82,9 +83,11 @@ u32 WipeEntries(const wchar_t* prefix, wchar_t* working) {
 u32 CleanDirectory(const wchar_t* path, int wipe, int warn) {
     WIN32_FIND_DATAW entry;
     if (!ProbePath(path, &entry)) return 0;
+    CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
     if (wipe && RecurseWipeTree(path) != 0) result |= REPORT("RecurseWipeTree failed: %S", path);
+    else if (wipe) CountRemoved(kCountedFile);
     return result;
 }
 
@@ -132,6 +135,7 @@ u32 RecurseWipeTree(const wchar_t* path) {
     if (win32.RemoveDirectoryW(current)) {
         WidePrint(L"Deleted dir: %ls\n", current);
     } else if (win32.MoveFileExW(current, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        CountDeferred();
         WidePrint(L"Marked to delete on reboot dir: %ls\n", current);
     } else {
         REPORT("MoveFileEx: %S to NULL fail.", current);

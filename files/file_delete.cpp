@@ -1,6 +1,7 @@
 #include "files/file_delete.h"
 
 #include "front/error_report.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 
 namespace {
@@ -54,9 +55,11 @@ u32 CleanFile(const wchar_t* path, int wipe, int warn) {
         WidePrint(L"File not exist: %ls\n", path);
         return 0;
     }
+    CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
     if (wipe && !MyDeleteFile(path)) result |= REPORT("Can not remove: %S", path);
+    else if (wipe) CountRemoved(kCountedFile);
     return result;
 }
 
@@ -77,6 +80,7 @@ int MyDeleteFile(const wchar_t* path) {
         REPORT("MoveFileEx from file: %S to NULL fail.", tempName);
         return 0;
     }
+    CountDeferred();
     WidePrint(L"File: %ls success mark delete at reboot.\n", path);
     return 1;
 }

@@ -105,13 +105,23 @@ u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps) {
     if (privilegeFailure != 0) {
         // The second report shows the same error number as the first.
         win32.SetLastError(privilegeFailure);
-        return REPORT("GetPriveleges() fail");
+        u32 result = REPORT("GetPriveleges() fail");
+        if (steps.finishRun) steps.finishRun();
+        return result;
     }
 
     u32 result = Run64BitPasses(steps, request);
     result |= RunRequestedPasses(steps, request);
     if (request.commands & kKeySettingsCommand)
         result |= steps.cleanRegKey(HKEY_LOCAL_MACHINE, kKeySettingsPath, 1, request.warn);
+    // The last line comes before the prompt: a reboot started there may end the process.
+    if (steps.finishRun) steps.finishRun();
     if (g_rebootNeeded && request.fromWindow && !PromptReboot()) result |= 1;
     return result;
+}
+
+u32 RunListPasses(const InstallSteps& steps) {
+    const InstallRequest request = {kListCommand, 1, 0};
+    u32 result = Run64BitPasses(steps, request);
+    return result | RunRequestedPasses(steps, request);
 }

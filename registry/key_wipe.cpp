@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_security.h"
 
@@ -161,10 +162,12 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
     } else {
         u32 keyCount = 0, valueCount = 0;
         result = ListRegTree(key.get(), subkey, 0, &keyCount, &valueCount);
+        CountFoundKey(key.get());
         if (warn) result |= REPORT("Redundant data found");
         result |= CloseKeyReported(key, subkey);
         if (wipe) {
             if (RecurseWipeRegTree(root, subkey) != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
+            else CountRemoved(kCountedKey);
             if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 
@@ -68,6 +69,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
     }
 
     if (warn) result |= REPORT("Redundant data found: cryptnet.dll expected");
+    CountFoundListEntry(key.get(), kProviderValue, value);
     WidePrint(L"    NewValue: %ls\n", work);
     if (!wipe) {
         WidePrint(L"\n");
@@ -79,6 +81,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         KeepStatusAsLastError(status);
         return result | REPORT("RegSetValueEx failed");
     }
+    CountRemoved(kCountedListEntry);
     WidePrint(L"\n");
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 #include "registry/multi_string.h"
@@ -104,6 +105,7 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
     size_t found = FindMultiStringEntry(units, count, repair.entry);
     if (found != kNoEntry) {
         WidePrint(L"    found: %ls\n", repair.entry);
+        CountFoundListEntry(key.get(), kPackagesValue, repair.entry);
         if (warn) result |= REPORT("Redundant data found");
     } else {
         WidePrint(L"    not found: %ls\n", repair.entry);
@@ -129,6 +131,7 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
         REPORT("RegSetValueEx failed");
         return static_cast<u32>(status);
     }
+    if (found != kNoEntry) CountRemoved(kCountedListEntry);
     g_rebootNeeded = 1;
     WidePrint(L"\n");
     return result;

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 
@@ -157,12 +158,14 @@ u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns&
             WidePrint(L"%ls\n", name);
             PrintIndent(level);
             WidePrint(L"^^^ %ls\n", matchedBy);
+            CountFoundKey(key.get());
             result |= CloseKeyReported(key, name);
             if (warn) result |= REPORT("Redundant data found");
             if (wipe) {
                 *removalTried = true;
                 u32 wiped = level == 0 ? RecurseWipeRegTree(parent, name) : RecurseWipeRegSubtree(parent, name);
                 if (wiped != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", name);
+                else CountRemoved(kCountedKey);
                 if (underSystem) g_rebootNeeded = 1;
             }
         }
