@@ -161,10 +161,10 @@ void CountFoundInKey(CountedKind kind, wchar_t tag, HKEY key, const wchar_t* sec
     CountFound(kind, tag, parts, lengths, third ? 3 : second ? 2 : 1);
 }
 
-void PrintCounts(const u32* counts) {
-    NarrowPrint("%u registry keys, %u values, %u list entries, %u files and folders", counts[kCountedKey],
-                counts[kCountedValue], counts[kCountedListEntry], counts[kCountedFile]);
-}
+// Each summary is one print: nothing can come between its parts.
+#define KV_COUNTS_FORMAT "%u registry keys, %u values, %u list entries, %u files and folders"
+#define KV_COUNTS(counts) \
+    (counts)[kCountedKey], (counts)[kCountedValue], (counts)[kCountedListEntry], (counts)[kCountedFile]
 
 }  // namespace
 
@@ -210,9 +210,8 @@ void ResetRunCounts() {
 
 void PrintCleanSummary() {
     RunCounts counts = CurrentRunCounts();
-    NarrowPrint("kvclean: removed ");
-    PrintCounts(counts.removed);
-    NarrowPrint("; %u deferred to the next reboot; %u failures\n", counts.deferred, counts.failures);
+    NarrowPrint("kvclean: removed " KV_COUNTS_FORMAT "; %u deferred to the next reboot; %u failures\n",
+                KV_COUNTS(counts.removed), counts.deferred, counts.failures);
 }
 
 u32 PrintScanSummary() {
@@ -220,14 +219,14 @@ u32 PrintScanSummary() {
     u32 items = 0;
     for (u32 found : counts.found) items += found;
     if (counts.failures) {
-        NarrowPrint("kvscan: check failed with %u failures; %u items of the family found (", counts.failures, items);
-    } else if (items) {
-        NarrowPrint("kvscan: %u items of the family found (", items);
-    } else {
+        NarrowPrint("kvscan: check failed with %u failures; %u items of the family found (" KV_COUNTS_FORMAT ")\n",
+                    counts.failures, items, KV_COUNTS(counts.found));
+        return kScanFailed;
+    }
+    if (!items) {
         NarrowPrint("kvscan: no trace of the family found\n");
         return kScanNoTrace;
     }
-    PrintCounts(counts.found);
-    NarrowPrint(")\n");
-    return counts.failures ? kScanFailed : kScanTracesFound;
+    NarrowPrint("kvscan: %u items of the family found (" KV_COUNTS_FORMAT ")\n", items, KV_COUNTS(counts.found));
+    return kScanTracesFound;
 }
