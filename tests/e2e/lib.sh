@@ -17,6 +17,7 @@
 #   kv_scan NAME ARGS...        kvscan.exe ARGS, as kv_run; sets KV_SCAN_RC
 #   kv_family_counts            what of the family the machine holds, by kind, as the programs count it:
 #                               "(K registry keys, V values, L list entries, F files and folders)"
+#   kv_found_line COUNTS        kvscan's last line for what kv_family_counts printed
 #   kv_last_line FILE           the last line of FILE
 #   kv_machine_state NAME       the whole machine into $KV_OUT/NAME.state: both registry views of HKLM and
 #                               HKCU as reg.exe exports them, and every file and folder of drive C with its
@@ -256,6 +257,12 @@ kv_scan() {
 }
 
 kv_family_counts() { kv_wine "$KV_FOOTPRINT" count | tr -d '\r' | sed -n 's/^present: [0-9]* items //p'; }
+
+kv_found_line() {
+    local sum=0 number
+    for number in $(grep -o '[0-9]\+' <<<"$1"); do sum=$((sum + number)); done
+    echo "kvscan: $sum items of the family found $1"
+}
 
 kv_last_line() { tail -n 1 "$1"; }
 

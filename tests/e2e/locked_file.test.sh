@@ -4,8 +4,8 @@
 # directory): the run still succeeds, both files leave their paths at once and
 # are registered for deletion at the next reboot, with the folders that hold
 # them; its last line counts what it removed (both held modules among it) and
-# the four deletions that wait; after a restart of the machine nothing of them
-# is left.
+# the four deletions that wait, and kvscan finds nothing any more; after a
+# restart of the machine nothing of them is left.
 set -u
 . "$KV_HARNESS/prefix.sh"
 . "$KV_SOURCE_DIR/tests/e2e/lib.sh"
@@ -40,6 +40,9 @@ kv_check "nothing of the family is left at its places: $left" \
     [ "$left" = "(0 registry keys, 0 values, 0 list entries, 0 files and folders)" ]
 kv_check "the last line counts all that the machine held $planted and the four deletions that wait" \
     [ "$(kv_last_line "$out")" = "kvclean: removed ${planted:1:-1}; 4 deferred to the next reboot; 0 failures" ]
+kv_scan waiting
+kv_check "kvscan then finds no trace, although deletions wait for the reboot" \
+    [ "$KV_SCAN_RC" -eq 0 -a "$(kv_last_line "$KV_OUT/waiting.out")" = 'kvscan: no trace of the family found' ]
 
 kv_survey running
 kv_expect_clean running "while the modules are still loaded"
