@@ -1,5 +1,5 @@
 // The order of a run: options, privilege, the 64-bit passes under WOW64, the
-// native passes, the key settings, the reboot prompt.
+// native passes, the key settings, the last line, the reboot prompt.
 #include "front/error_report.h"
 #include "front/install_command.h"
 #include "front/option_scanner.h"

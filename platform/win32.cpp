@@ -35,8 +35,9 @@ char* RuntimeStrtok(char* text, const char* separators) { return ::strtok(text, 
 #define strtok RuntimeStrtok
 
 #ifdef KV_READ_ONLY
-// kvscan: the writing entries hold refusers from the start, and the functions
-// behind them are never named, so never imported (platform/read_only.h).
+// kvscan: the writing entries hold refusers from the start; the lambdas that
+// name their functions are never instantiated, so nothing imports them
+// (platform/read_only.h).
 #define KV_REAL_ENTRY(name, type) \
     read_only_detail::ReadOnlyEntry<read_only_detail::kWin32Row_##name, Win32Entry<type>>([] { return &name; }),
 #else
