@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kvclean.exe on a 32-bit machine (no WOW64): exactly two passes, a list pass
 # and a wipe pass in the one registry view, nothing of the family left, every
-# decoy as it was, exit code 0, and a last line that counts what the machine held.
+# decoy as it was, exit code 0, and a last line that counts what the machine
+# held, as kvscan had counted it before.
 set -u
 . "$KV_HARNESS/prefix.sh"
 . "$KV_SOURCE_DIR/tests/e2e/lib.sh"
@@ -9,6 +10,9 @@ kv_scenario plain_run_32
 kv_prefix_new win32 || kv_abort "a fresh 32-bit machine"
 kv_plant
 planted=$(kv_family_counts)
+kv_scan scan
+kv_check "kvscan finds what the machine holds, in its one view, and exits with 1: $(kv_last_line "$KV_OUT/scan.out")" \
+    [ "$KV_SCAN_RC" -eq 1 -a "$(kv_last_line "$KV_OUT/scan.out")" = "$(kv_found_line "$planted")" ]
 
 start=$(date +%s)
 kv_run first clean
