@@ -86,12 +86,6 @@ TEST_F(ScanCommand, CountsEachItemOfTheMachineOnceAndExitsWithOne) {
     EXPECT_LE(13u, CurrentReportTally().finds) << "the passes and rows reported each item at least once more";
 }
 
-TEST_F(ScanCommand, FindsNothingOnAMachineWithoutTheFamilyAndExitsWithZero) {
-    ConsoleCapture capture;
-    EXPECT_EQ(kScanNoTrace, Scan());
-    EXPECT_EQ("kvscan: no trace of the family found", LastLine(capture.out()));
-}
-
 TEST_F(ScanCommand, AnyReportOtherThanAFindFailsTheCheckWithTwoEvenBesideFinds) {
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kService, L"ImagePath", L"kvrmcsp.sys"));
     auto noSystemFolder =
