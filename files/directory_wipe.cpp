@@ -5,6 +5,7 @@
 #include "files/file_delete.h"
 #include "files/path_buffer.h"
 #include "front/error_report.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 
 namespace {
@@ -243,6 +244,7 @@ Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top) {
     }
     if (contents != Fate::Left) {
         if (win32.MoveFileExW(current, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            CountDeferred();
             WidePrint(L"Marked to delete on reboot dir: %ls\n", current);
             return Fate::Deferred;
         }
@@ -322,9 +324,11 @@ bool TreeFitsMovedAside(const wchar_t* path) {
 u32 CleanDirectory(const wchar_t* path, int wipe, int warn) {
     WIN32_FIND_DATAW entry;
     if (!ProbePath(path, &entry)) return 0;
+    CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
     if (wipe && RecurseWipeTree(path) != 0) result |= REPORT("RecurseWipeTree failed: %S", path);
+    else if (wipe) CountRemoved(kCountedFile);
     return result;
 }
 

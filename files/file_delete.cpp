@@ -2,6 +2,7 @@
 
 #include "files/path_buffer.h"
 #include "front/error_report.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 
 namespace {
@@ -81,9 +82,11 @@ u32 CleanFile(const wchar_t* path, int wipe, int warn) {
         WidePrint(L"File not exist: %ls\n", path);
         return 0;
     }
+    CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
     if (wipe && !MyDeleteFile(path)) result |= REPORT("Can not remove: %S", path);
+    else if (wipe) CountRemoved(kCountedFile);
     return result;
 }
 
@@ -110,6 +113,7 @@ Fate DeleteOrDeferFile(const wchar_t* path) {
         win32.SetLastError(error);
         return Fate::Left;
     }
+    CountDeferred();
     WidePrint(L"File: %ls success mark delete at reboot.\n", path);
     return Fate::Deferred;
 }

@@ -3,6 +3,7 @@
 #include "files/file_delete.h"
 #include "files/path_buffer.h"
 #include "front/error_report.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 
 namespace {
@@ -13,11 +14,13 @@ const wchar_t kMakerName[] = L"KorVane";
 // read-only attribute (wipe mode). `extension` names the kind in the report.
 u32 TreatSetupFile(const wchar_t* path, int wipe, const wchar_t* extension) {
     if (!wipe) {
+        CountFoundFile(path);
         WidePrint(L"Find file: %ls\n", path);
         return 0;
     }
     if (ChangeFileAttrib(path) != 0) return REPORT("ChangeFileAttrib() fail");
     if (!win32.DeleteFileW(path)) return REPORT("DeleteFile() *.%S", extension);
+    CountRemoved(kCountedFile);
     WidePrint(L"Delete file: %ls\n", path);
     return 0;
 }

@@ -22,12 +22,6 @@ bool IsRefusal(int answer) { return answer == IDNO || answer == IDCANCEL || answ
 
 bool Contains(const wchar_t* text, const wchar_t* part) { return win32.wcsstr(text, part) != nullptr; }
 
-bool AsksForHelp(const wchar_t* argument) {
-    for (const wchar_t* word : kHelpWords)
-        if (Contains(argument, word)) return true;
-    return false;
-}
-
 u32 RunInstall(Choice vector, wchar_t* programName, InstallCommandFn install) {
     wchar_t show[] = L"-show";
     wchar_t clear[] = L"-clear";
@@ -55,6 +49,12 @@ Choice ChooseForKeyRequest() {
 }
 
 }  // namespace
+
+bool AsksForHelp(const wchar_t* argument) {
+    for (const wchar_t* word : kHelpWords)
+        if (Contains(argument, word)) return true;
+    return false;
+}
 
 u32 RunEntryPoint(int argc, wchar_t** argv, InstallCommandFn install) {
     win32.setlocale(LC_ALL, "");

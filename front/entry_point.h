@@ -10,3 +10,7 @@ typedef u32 (*InstallCommandFn)(int argc, wchar_t** argv);
 // Returns the process exit code: the install command's result, or 1 when the
 // user declined or asked for help. kvclean.exe passes RunInstallCommand.
 u32 RunEntryPoint(int argc, wchar_t** argv, InstallCommandFn install);
+
+// True when the argument contains one of the words that ask for help: "help",
+// "-h", "\h", "/h" or "?".
+bool AsksForHelp(const wchar_t* argument);

@@ -8,6 +8,11 @@ const WORD kBannerColour = 12;
 const WORD kTextColour = 15;
 const WORD kNormalColour = 7;
 
+// A report whose message starts so is a find, not a failure.
+const char kFindReport[] = "Redundant data found";
+
+ReportTally g_reportTally;
+
 void SetColour(HANDLE console, WORD colour) {
     // Colours apply to what the console already shows, so buffered text goes first.
     win32.fflush(stdout);
@@ -34,6 +39,10 @@ OwnedBlock ConvertForConsole(const wchar_t* text) {
 }  // namespace
 
 u32 ErrorReportV(const char* unit, int line, const char* format, va_list args) {
+    if (strncmp(format, kFindReport, sizeof kFindReport - 1) == 0)
+        ++g_reportTally.finds;
+    else
+        ++g_reportTally.failures;
     DWORD err = win32.GetLastError();
     HANDLE console = win32.GetStdHandle(STD_OUTPUT_HANDLE);
     SetColour(console, kBannerColour);
@@ -67,6 +76,10 @@ u32 ErrorReportV(const char* unit, int line, const char* format, va_list args) {
     win32.SetLastError(err);
     return err;
 }
+
+ReportTally CurrentReportTally() { return g_reportTally; }
+
+void ResetReportTally() { g_reportTally = ReportTally(); }
 
 u32 ErrorReport(const char* unit, int line, const char* format, ...) {
     va_list args;

@@ -14,6 +14,15 @@ const u32 kReportOutOfMemory = 0x80090300;  // SEC_E_INSUFFICIENT_MEMORY
 u32 ErrorReport(const char* unit, int line, const char* format, ...) KV_PRINTF_FORMAT(3, 4);
 u32 ErrorReportV(const char* unit, int line, const char* format, va_list args) KV_PRINTF_FORMAT(3, 0);
 
+// The reports made so far in this process: finds, the "Redundant data
+// found..." reports of a list pass with warn on, and failures, every other one.
+struct ReportTally {
+    u32 finds;
+    u32 failures;
+};
+ReportTally CurrentReportTally();
+void ResetReportTally();
+
 // One usage line: "  -name            description", continuation lines aligned.
 void PrintOptionHelp(const char* name, const char* description);
 

@@ -1,10 +1,11 @@
 #include "front/install_command.h"
 
+#include "front/run_summary.h"
 #include "plan/file_plan.h"
 #include "plan/registry_plan.h"
 #include "registry/key_wipe.h"
 
-const InstallSteps kInstallSteps = {RunCleanupPass, CleanRegKey};
+const InstallSteps kInstallSteps = {RunCleanupPass, CleanRegKey, PrintCleanSummary};
 
 u32 RunInstallCommand(int argc, wchar_t** argv) { return RunInstallSteps(argc, argv, kInstallSteps); }
 

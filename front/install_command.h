@@ -10,12 +10,19 @@ u32 RunCleanupPass(int wipe, int warn);
 void PrintUsage();
 
 // The work that the install command puts in order. The program uses
-// kInstallSteps (RunCleanupPass and CleanRegKey); tests put recorders in.
+// kInstallSteps (RunCleanupPass, CleanRegKey and PrintCleanSummary); tests put
+// recorders in.
 struct InstallSteps {
     u32 (*cleanupPass)(int wipe, int warn);
     u32 (*cleanRegKey)(HKEY root, const wchar_t* subkey, int wipe, int warn);
+    // The run's last line, before the reboot prompt; none when null.
+    void (*finishRun)();
 };
 extern const InstallSteps kInstallSteps;
 
 // RunInstallCommand with the given steps.
 u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps);
+
+// kvscan's run: the list passes of a run with warn on, in the 64-bit view
+// first under WOW64, then natively; nothing else.
+u32 RunListPasses(const InstallSteps& steps);

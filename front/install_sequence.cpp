@@ -1,5 +1,5 @@
 // The order of a run: options, privilege, the 64-bit passes under WOW64, the
-// native passes, the key settings, the reboot prompt.
+// native passes, the key settings, the last line, the reboot prompt.
 #include "front/error_report.h"
 #include "front/install_command.h"
 #include "front/option_scanner.h"
@@ -110,13 +110,23 @@ u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps) {
     if (privilegeFailure != 0) {
         // The second report shows the same error number as the first.
         win32.SetLastError(privilegeFailure);
-        return REPORT("GetPriveleges() fail");
+        u32 result = REPORT("GetPriveleges() fail");
+        if (steps.finishRun) steps.finishRun();
+        return result;
     }
 
     u32 result = Run64BitPasses(steps, request);
     result |= RunRequestedPasses(steps, request);
     if (request.commands & kKeySettingsCommand)
         result |= steps.cleanRegKey(HKEY_LOCAL_MACHINE, kKeySettingsPath, 1, request.warn);
+    // The last line comes before the prompt: a reboot started there may end the process.
+    if (steps.finishRun) steps.finishRun();
     if (g_rebootNeeded && request.fromWindow && !PromptReboot()) result |= 1;
     return result;
+}
+
+u32 RunListPasses(const InstallSteps& steps) {
+    const InstallRequest request = {kListCommand, 1, 0};
+    u32 result = Run64BitPasses(steps, request);
+    return result | RunRequestedPasses(steps, request);
 }

@@ -1,5 +1,9 @@
 #include "platform/win32.h"
 
+#ifdef KV_READ_ONLY
+#include "platform/read_only.h"
+#endif
+
 namespace {
 
 // The C runtime's declarations are overloaded or inline in places; these give
@@ -30,8 +34,16 @@ char* RuntimeStrtok(char* text, const char* separators) { return ::strtok(text, 
 #define _wcsnicmp RuntimeWcsnicmp
 #define strtok RuntimeStrtok
 
-const Win32Api kRealWin32 = {
+#ifdef KV_READ_ONLY
+// kvscan: the writing entries hold refusers from the start; the lambdas that
+// name their functions are never instantiated, so nothing imports them
+// (platform/read_only.h).
+#define KV_REAL_ENTRY(name, type) \
+    read_only_detail::ReadOnlyEntry<read_only_detail::kWin32Row_##name, Win32Entry<type>>([] { return &name; }),
+#else
 #define KV_REAL_ENTRY(name, type) &name,
+#endif
+const Win32Api kRealWin32 = {
     KV_WIN32_FUNCTIONS(KV_REAL_ENTRY)
 #undef KV_REAL_ENTRY
 };

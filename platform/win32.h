@@ -28,6 +28,7 @@ typedef BOOL(WINAPI* Wow64DisableWow64FsRedirectionFn)(PVOID* oldValue);
 typedef BOOL(WINAPI* Wow64RevertWow64FsRedirectionFn)(PVOID oldValue);
 typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY key, LPCWSTR subKey, REGSAM view, DWORD reserved);
 typedef LONG(NTAPI* NtDeleteKeyFn)(HANDLE key);
+typedef LONG(NTAPI* NtQueryKeyFn)(HANDLE key, int informationClass, PVOID information, ULONG length, PULONG resultLength);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
 
 // X(name, type): one row per function. The type is spelled out for C runtime

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_security.h"
 
@@ -221,12 +222,14 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
     if (key) {
         u32 keyCount = 0, valueCount = 0;
         result = ListRegTree(key.get(), subkey, 0, &keyCount, &valueCount);
+        CountFoundKey(key.get());
         if (warn) result |= REPORT("Redundant data found");
         result |= CloseKeyReported(key, subkey);
         // Where a key row removes its key: the one it listed, in the same place.
         if (wipe) {
             if (WipeKeyAt(place.parent, place.name, subkey, kWholeTree) != 0)
                 result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
+            else CountRemoved(kCountedKey);
             if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 #include "registry/list_value.h"
@@ -93,6 +94,8 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
     bool systemFirst = firstLength == wcslen(kSystemProvider) && wmemcmp(units, kSystemProvider, firstLength) == 0;
     if (!systemFirst) {
         if (warn) result |= REPORT("Redundant data found: cryptnet.dll expected");
+        // The list as a whole is the item: it is reset.
+        CountFoundListEntry(key.get(), kProviderValue, kSystemProvider);
         length = sizeof(kSystemProviderList) / sizeof(wchar_t);
         wmemcpy(edit, kSystemProviderList, length);
         rewrite.newSize = sizeof(kSystemProviderList);
@@ -103,6 +106,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         }
         WidePrint(L"    found: %ls\n", kFamilyProvider);
         if (warn) result |= REPORT("Redundant data found: %S", kFamilyProvider);
+        CountFoundListEntry(key.get(), kProviderValue, kFamilyProvider);
         length = CopyMultiStringWithout(units, count, kFamilyProvider, edit, count);
         rewrite.newSize = static_cast<DWORD>(length * sizeof(wchar_t));
         // The odd byte stays after the list, as it was.
@@ -120,6 +124,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         KeepStatusAsLastError(status);
         return result | REPORT("RegSetValueEx failed");
     }
+    CountRemoved(kCountedListEntry);
     WidePrint(L"\n");
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 #include "registry/list_value.h"
@@ -100,8 +101,10 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
 
     PrintPackages(L"  Old Security Packages: ", units, count);
     u32 result = 0;
-    if (FindMultiStringEntry(units, count, repair.entry) != kNoEntry) {
+    bool found = FindMultiStringEntry(units, count, repair.entry) != kNoEntry;
+    if (found) {
         WidePrint(L"    found: %ls\n", repair.entry);
+        CountFoundListEntry(key.get(), kPackagesValue, repair.entry);
         if (warn) result |= REPORT("Redundant data found");
     } else {
         WidePrint(L"    not found: %ls\n", repair.entry);
@@ -129,6 +132,7 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
         REPORT("RegSetValueEx failed");
         return static_cast<u32>(status);
     }
+    if (found) CountRemoved(kCountedListEntry);
     g_rebootNeeded = 1;
     WidePrint(L"\n");
     return result;

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 
@@ -154,6 +155,7 @@ u32 RemoveFound(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScop
     if (!wipe) return result;
     *removalTried = true;
     if (WipeKeyAt(parent, name, shown, scope) != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", shown);
+    else CountRemoved(kCountedKey);
     if (underSystem) g_rebootNeeded = 1;
     return result;
 }
@@ -175,6 +177,7 @@ u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns&
         return result | CloseKeyReported(key, name);
     }
     PrintMatch(level, name, matchedBy);
+    CountFoundKey(key.get());
     result |= CloseKeyReported(key, name);
     return result | RemoveFound(parent, name, name, kWholeTree, wipe, warn, underSystem, removalTried);
 }
@@ -197,6 +200,7 @@ u32 SearchFromStart(HKEY root, const wchar_t* path, const SearchPatterns& patter
         if (IsRegistryLink(key.get())) {
             u32 keyCount = 0, valueCount = 0;
             result |= ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
+            CountFoundKey(key.get());
             result |= CloseKeyReported(key, path);
             result |= RemoveFound(place.parent, place.name, path, kLinkOnly, wipe, warn, underSystem, &removalTried);
         } else {

@@ -2,6 +2,7 @@
 
 #include "front/error_report.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 
@@ -28,12 +29,14 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
             }
             found = true;
             WidePrint(L"ValName: %ls\\%ls\n", subkey, name);
+            CountFoundValue(key.get(), name);
             if (warn) result |= REPORT("Redundant data found");
             if (!wipe) {
                 ++i;
                 continue;
             }
             LONG deleted = win32.RegDeleteValueW(key.get(), name);
+            if (deleted == ERROR_SUCCESS) CountRemoved(kCountedValue);
             if (deleted != ERROR_SUCCESS) {
                 KeepStatusAsLastError(deleted);
                 result |= REPORT("Can not RegDeleteValue (%S\\%S)", subkey, name);

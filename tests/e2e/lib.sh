@@ -14,9 +14,18 @@
 #   kv_expect_nothing_found FILE PASSES   list (and wipe) passes that found nothing at all
 #   kv_temp_names               the program's temporary names ("csp*.tmp") left anywhere on drive C
 #   kv_expect_passes_in_order FILE win64|win32   a plain run's passes, told apart in its output
+#   kv_scan NAME ARGS...        kvscan.exe ARGS, as kv_run; sets KV_SCAN_RC
+#   kv_family_counts            what of the family the machine holds, by kind, as the programs count it:
+#                               "(K registry keys, V values, L list entries, F files and folders)"
+#   kv_found_line COUNTS        kvscan's last line for what kv_family_counts printed
+#   kv_last_line FILE           the last line of FILE
+#   kv_machine_state NAME       the whole machine into $KV_OUT/NAME.state: both registry views of HKLM and
+#                               HKCU as reg.exe exports them, and every file and folder of drive C with its
+#                               mode and the SHA-256 sum of its content
 
 KV_FOOTPRINT="$KV_BUILD_DIR/kvfootprint.exe"
 KV_PROGRAM=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
+KV_SCANNER=${KV_SCANNER:-$KV_BUILD_DIR/kvscan.exe}
 KV_CHECKS=0
 KV_FAILED=0
 KV_SCENARIO=""
@@ -237,4 +246,39 @@ kv_expect_passes_in_order() {
     kv_expect_pass "$file" "${menu[2]}" $((wn - 1)) "pass 3 (native list)" list 'Key: SOFTWARE\Kor Vane\Cryptography' \
         'Key not exist: SYSTEM\CurrentControlSet\Services\kvrmcsp'
     kv_expect_pass "$file" "$wn" "$end" "pass 4 (native wipe)" wipe 'Deleted SOFTWARE\Kor Vane\Cryptography'
+}
+
+kv_scan() {
+    local name=$1
+    shift
+    kv_wine "$KV_SCANNER" "$@" >"$KV_OUT/$name.raw" 2>"$KV_OUT/$name.err"
+    KV_SCAN_RC=$?
+    tr -d '\r' <"$KV_OUT/$name.raw" >"$KV_OUT/$name.out"
+}
+
+kv_family_counts() { kv_wine "$KV_FOOTPRINT" count | tr -d '\r' | sed -n 's/^present: [0-9]* items //p'; }
+
+kv_found_line() {
+    local sum=0 number
+    for number in $(grep -o '[0-9]\+' <<<"$1"); do sum=$((sum + number)); done
+    echo "kvscan: $sum items of the family found $1"
+}
+
+kv_last_line() { tail -n 1 "$1"; }
+
+kv_machine_state() {
+    local state="$KV_OUT/$1.state" root view
+    : >"$state"
+    for root in HKLM HKCU; do
+        for view in 64 32; do
+            [ "$KV_PREFIX_ARCH" = win32 ] && [ $view = 64 ] && continue
+            kv_wine reg export "$root" "Z:${KV_OUT//\//\\}\\$1.reg" /reg:$view /y >/dev/null 2>&1 ||
+                echo "reg export $root /reg:$view failed" >>"$state"
+            { echo "== $root /reg:$view"; cat "$KV_OUT/$1.reg"; } >>"$state"
+        done
+    done
+    rm -f "$KV_OUT/$1.reg"
+    echo "== drive C" >>"$state"
+    (cd "$KV_PREFIX/drive_c" && find . -printf '%y %m %s %p -> %l\n' | LC_ALL=C sort &&
+        find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) >>"$state"
 }

@@ -3,13 +3,16 @@
 # runs (the provider in its program folder, the TLS package in the system
 # directory): the run still succeeds, both files leave their paths at once and
 # are registered for deletion at the next reboot, with the folders that hold
-# them; after a restart of the machine nothing of them is left.
+# them; its last line counts what it removed (both held modules among it) and
+# the four deletions that wait, and kvscan finds nothing any more; after a
+# restart of the machine nothing of them is left.
 set -u
 . "$KV_HARNESS/prefix.sh"
 . "$KV_SOURCE_DIR/tests/e2e/lib.sh"
 kv_scenario locked_file
 kv_prefix_new win64 || kv_abort "a fresh 64-bit machine"
 kv_plant
+planted=$(kv_family_counts)
 
 ready=$(kv_unix_path 'C:\kve2e\holder.ready')
 release=$(kv_unix_path 'C:\kve2e\holder.release')
@@ -31,6 +34,15 @@ kv_check "the held provider (in its folder, already moved aside) too" \
     [ "$(kv_count "$out" "^File: $moved_provider (couldn't be deleted|success mark delete at reboot)\.$")" -eq 2 ]
 kv_check "the two folders that still hold it wait for the reboot" \
     [ "$(kv_count "$out" '^Marked to delete on reboot dir: C:\\Program Files \(x86\)\\csp')" -eq 2 ]
+
+left=$(kv_family_counts)
+kv_check "nothing of the family is left at its places: $left" \
+    [ "$left" = "(0 registry keys, 0 values, 0 list entries, 0 files and folders)" ]
+kv_check "the last line counts all that the machine held $planted and the four deletions that wait" \
+    [ "$(kv_last_line "$out")" = "kvclean: removed ${planted:1:-1}; 4 deferred to the next reboot; 0 failures" ]
+kv_scan waiting
+kv_check "kvscan then finds no trace, although deletions wait for the reboot" \
+    [ "$KV_SCAN_RC" -eq 0 -a "$(kv_last_line "$KV_OUT/waiting.out")" = 'kvscan: no trace of the family found' ]
 
 kv_survey running
 kv_expect_clean running "while the modules are still loaded"

@@ -7,6 +7,7 @@
 
 #include "front/install_command.h"
 #include "front/process_state.h"
+#include "front/run_summary.h"
 #include "platform/file_redirection.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"
@@ -71,11 +72,16 @@ const char kUsage[] =
     "<options>:\n"
     "  -warn             Return error if something redundant left\n";
 
+const char kNothingRemoved[] =
+    "kvclean: removed 0 registry keys, 0 values, 0 list entries, 0 files and folders; 0 deferred to the next reboot; "
+    "0 failures\n";
+
 // The reboot question and the reboot request go into the event list too, so
 // that their place in the run shows.
 class InstallSequence : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetRunCounts();
         g_events.clear();
         g_passResults.clear();
         g_passesRun = 0;
@@ -554,7 +560,7 @@ protected:
 
 TEST_F(InstallCommand, WarnAloneReturnsZero) {
     EXPECT_EQ(0u, RunCommand({L"-warn"}));
-    EXPECT_EQ("", capture.out());
+    EXPECT_EQ(kNothingRemoved, capture.out());
 }
 
 TEST_F(InstallCommand, HelpAfterShowPrintsUsageAndReturnsZero) {
@@ -576,6 +582,28 @@ TEST_F(InstallCommand, PrivilegeFailureReturnsTheReportedError) {
     auto noToken = FailAlways<&Win32Api::OpenProcessToken>(FALSE, ERROR_ACCESS_DENIED);
     EXPECT_EQ(5u, RunCommand({L"-show", L"-clear"}));
     EXPECT_NE(std::string::npos, capture.out().find(":GetPriveleges() fail\nError number 0x5 (5).\n"));
+    // Both reports are failures, and the last line says so.
+    const std::string last = "; 0 deferred to the next reboot; 2 failures\n";
+    EXPECT_EQ(capture.out().size() - last.size(), capture.out().rfind(last));
+}
+
+// The program's last line comes after every other, before the reboot question.
+TEST_F(InstallCommand, LastLineCountsWhatTheWipePassesDidAndComesBeforeTheRebootQuestion) {
+    auto recordLine = ScopedHook<&Win32Api::vprintf>([](const char* format, va_list args) {
+        char line[256];
+        vsnprintf(line, sizeof line, format, args);
+        g_events.push_back(line);
+        return 0;
+    });
+    CountRemoved(kCountedKey);
+    CountRemoved(kCountedFile);
+    CountDeferred();
+    g_rebootNeeded = 1;
+    EXPECT_EQ(0u, RunCommand({L"-warn", L"-from_window"})) << "the reboot question, answered No";
+    EXPECT_EQ((Events{"kvclean: removed 1 registry keys, 0 values, 0 list entries, 1 files and folders; 1 deferred to "
+                      "the next reboot; 0 failures\n",
+                      kRebootDialog}),
+              g_events);
 }
 
 }  // namespace

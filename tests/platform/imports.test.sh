@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The shipped program is one self-contained 32-bit executable that runs on a
-# bare Windows XP or later: it imports only from system DLLs, and the functions
-# that XP lacks are looked up at run time instead of imported.
+# The shipped programs are self-contained 32-bit executables that run on a bare
+# Windows XP or later: they import only from system DLLs, and the functions
+# that XP lacks are looked up at run time instead of imported. kvscan.exe, the
+# read-only check, imports none of the functions that change the machine
+# (the writing entries of platform/read_only.h), all of which kvclean.exe does.
 set -u
 program=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
+scanner=${KV_SCANNER:-$KV_BUILD_DIR/kvscan.exe}
 objdump=${KV_OBJDUMP:-i686-w64-mingw32-objdump}
 if [ ! -f "$program" ]; then
     echo "kvclean.exe is not built yet: nothing to check"
@@ -12,29 +15,57 @@ fi
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-headers=$("$objdump" -p "$program")
-grep -q 'file format pei-i386' <<<"$("$objdump" -f "$program")" || fail "not a 32-bit PE image"
-grep -q 'Subsystem.*00000003' <<<"$headers" || fail "not a console program"
+# imported_functions EXE: one imported name a line.
+imported_functions() {
+    "$objdump" -p "$1" | awk '/The Import Tables/ {on=1} /^The (Export|Function) Table|^PE File Base/ {on=0} on' |
+        awk 'NF >= 3 && $1 ~ /^[0-9a-f]+$/ {print $3}'
+}
 
-allowed='^(kernel32|advapi32|user32|shell32|shlwapi|msvcrt)\.dll$'
-dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u)
-echo "imports from: $(echo $dlls)"
-for dll in $dlls; do
-    [[ $dll =~ $allowed ]] || fail "imports from $dll"
-done
+# check_imports EXE: only system DLLs, nothing newer than Windows XP.
+check_imports() {
+    local exe=$1 name headers dlls dll imported late
+    name=$(basename "$exe")
+    headers=$("$objdump" -p "$exe")
+    grep -q 'file format pei-i386' <<<"$("$objdump" -f "$exe")" || fail "$name: not a 32-bit PE image"
+    grep -q 'Subsystem.*00000003' <<<"$headers" || fail "$name: not a console program"
 
-imported=$(awk '/The Import Tables/ {on=1} /^The (Export|Function) Table|^PE File Base/ {on=0} on' <<<"$headers" |
-    awk 'NF >= 3 && $1 ~ /^[0-9a-f]+$/ {print $3}')
-[ -n "$imported" ] || fail "no imported functions found (objdump output changed?)"
-# Looked up at run time, never imported; and functions newer than Windows XP.
-for late in RegDeleteKeyExW IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection NtDeleteKey \
-    GetTickCount64 InitializeSRWLock AcquireSRWLockExclusive InitializeConditionVariable InitOnceExecuteOnce \
-    CreateSymbolicLinkW GetFinalPathNameByHandleW RegDeleteTreeW RegGetValueW; do
-    grep -qx "$late" <<<"$imported" && fail "$late is imported"
-done
+    local allowed='^(kernel32|advapi32|user32|shell32|shlwapi|msvcrt)\.dll$'
+    dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u)
+    echo "$name imports from: $(echo $dlls)"
+    for dll in $dlls; do
+        [[ $dll =~ $allowed ]] || fail "$name imports from $dll"
+    done
+
+    imported=$(imported_functions "$exe")
+    [ -n "$imported" ] || fail "$name: no imported functions found (objdump output changed?)"
+    # Looked up at run time, never imported; and functions newer than Windows XP.
+    for late in RegDeleteKeyExW IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection \
+        NtDeleteKey NtQueryKey GetTickCount64 InitializeSRWLock AcquireSRWLockExclusive InitializeConditionVariable \
+        InitOnceExecuteOnce CreateSymbolicLinkW GetFinalPathNameByHandleW RegDeleteTreeW RegGetValueW; do
+        grep -qx "$late" <<<"$imported" && fail "$name: $late is imported"
+    done
+}
+
+check_imports "$program"
+if [ -f "$scanner" ]; then
+    check_imports "$scanner"
+    # The rows of KV_WRITING_FUNCTIONS: "    X(RegSetValueExW, ERROR_ACCESS_DENIED) \".
+    writing=$(sed -n '/^#define KV_WRITING_FUNCTIONS/,/^$/s/^ *X(\([A-Za-z0-9_]*\),.*/\1/p' \
+        "$KV_SOURCE_DIR/platform/read_only.h")
+    [ "$(wc -w <<<"$writing")" -ge 11 ] || fail "the writing entries of platform/read_only.h not found"
+    cleaner=$(imported_functions "$program")
+    scanner_imports=$(imported_functions "$scanner")
+    for function in $writing; do
+        grep -qx "$function" <<<"$cleaner" || fail "kvclean.exe does not import $function: is the row still a writing entry?"
+        grep -qx "$function" <<<"$scanner_imports" && fail "kvscan.exe imports $function, which changes the machine"
+    done
+    echo "kvscan.exe imports none of:" $writing
+else
+    fail "kvscan.exe is not built"
+fi
 
 if [ $failures -gt 0 ]; then
     echo "$failures import check(s) failed"
     exit 1
 fi
-echo "import table: only system DLLs, no function newer than Windows XP"
+echo "import tables: only system DLLs, no function newer than Windows XP, nothing that writes in kvscan.exe"

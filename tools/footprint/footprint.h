@@ -109,6 +109,14 @@ const int kHeavyClasses = 20000;
 const int kHeavyInterfaces = 10000;
 void PlantHeavyMachine(int components, int classes = kHeavyClasses, int interfaces = kHeavyInterfaces);
 
+// The entries of a REG_MULTI_SZ list of HKLM, up to its first empty one.
+std::vector<std::wstring> SystemListEntries(const wchar_t* path, const wchar_t* name, REGSAM view);
+
+// Prints how many items of the family the machine holds, by kind, as kvclean
+// and kvscan count them: "present: N items (K registry keys, V values, L list
+// entries, F files and folders)".
+int CountFamily(const Footprint& footprint);
+
 // Prints what is left of the family and whether the decoys are intact.
 // Returns 0 when nothing of the family is left and every decoy is intact,
 // else 1 (family left) | 2 (a decoy changed).

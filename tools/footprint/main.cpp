@@ -1,4 +1,4 @@
-// kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list]
+// kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count
 #include <cstdio>
 
 #include "tools/footprint/footprint.h"
@@ -57,6 +57,7 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
-    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list]\n");
+    if (command == L"count") return CountFamily(footprint);
+    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count\n");
     return 64;
 }

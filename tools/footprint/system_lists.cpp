@@ -8,7 +8,9 @@ namespace {
 const wchar_t kLsa[] = L"SYSTEM\\CurrentControlSet\\Control\\Lsa";
 const wchar_t kRevocation[] = L"SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CertDllVerifyRevocation\\DEFAULT";
 
-std::vector<std::wstring> ReadList(const wchar_t* path, const wchar_t* name, REGSAM view) {
+}  // namespace
+
+std::vector<std::wstring> SystemListEntries(const wchar_t* path, const wchar_t* name, REGSAM view) {
     std::vector<std::wstring> entries;
     HKEY key = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return entries;
@@ -26,6 +28,8 @@ std::vector<std::wstring> ReadList(const wchar_t* path, const wchar_t* name, REG
     return entries;
 }
 
+namespace {
+
 void WriteList(const wchar_t* path, const wchar_t* name, const std::vector<std::wstring>& entries, REGSAM view) {
     std::wstring joined;
     for (const std::wstring& entry : entries) joined += entry + L"|";
@@ -40,7 +44,7 @@ void PlantSystemLists() {
     for (const RegistryView& view : RegistryViews()) {
         // The family's packages among the system's, and a near-miss name of
         // another vendor. SYSTEM is one key for both views: planted once.
-        std::vector<std::wstring> packages = ReadList(kLsa, L"Security Packages", view.flag);
+        std::vector<std::wstring> packages = SystemListEntries(kLsa, L"Security Packages", view.flag);
         if (std::find(packages.begin(), packages.end(), L"kvtls2") == packages.end()) {
             packages.insert(packages.begin() + (packages.empty() ? 0 : 1), L"kvtls");
             packages.push_back(L"kvtls2");
@@ -55,7 +59,7 @@ void PlantSystemLists() {
 SystemListState SurveySystemLists() {
     SystemListState state{false, true, false};
     for (const RegistryView& view : RegistryViews()) {
-        std::vector<std::wstring> packages = ReadList(kLsa, L"Security Packages", view.flag);
+        std::vector<std::wstring> packages = SystemListEntries(kLsa, L"Security Packages", view.flag);
         std::vector<std::wstring> others;
         for (const std::wstring& entry : packages) {
             if (entry == L"kvtls" || entry == L"kvssl")
@@ -69,7 +73,7 @@ SystemListState SurveySystemLists() {
         for (const std::wstring& entry : others)
             if (next < kept.size() && entry == kept[next]) ++next;
         if (next != kept.size()) state.systemPackagesKept = false;
-        std::vector<std::wstring> revocation = ReadList(kRevocation, L"Dll", view.flag);
+        std::vector<std::wstring> revocation = SystemListEntries(kRevocation, L"Dll", view.flag);
         if (revocation.empty() || revocation[0] != L"cryptnet.dll") state.familyRevocationFirst = true;
     }
     return state;

@@ -1,0 +1,232 @@
+#include "front/run_summary.h"
+
+#include "front/error_report.h"
+#include "platform/owned.h"
+
+#include <utility>
+
+namespace {
+
+const int kKeyNameInformation = 3;
+const LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
+const LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
+
+// Tags that keep the kinds of items apart in the one set.
+const wchar_t kKeyTag = L'K';
+const wchar_t kValueTag = L'V';
+const wchar_t kListEntryTag = L'L';
+const wchar_t kFileTag = L'F';
+
+// An item found: its identity text (parts separated by NULs) and its hash.
+struct FoundItem {
+    u32 hash;
+    size_t units;
+    wchar_t* text;
+};
+
+// Open addressing, at most half full; every slot and text from the table's allocator.
+struct FoundItems {
+    FoundItem* slots;
+    size_t capacity;
+    size_t used;
+};
+
+bool g_countingFinds = false;
+FoundItems g_foundItems;
+u32 g_found[kCountedKinds];
+u32 g_removed[kCountedKinds];
+u32 g_deferred;
+
+wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+u32 HashOf(const wchar_t* text, size_t units) {
+    u32 hash = 2166136261u;
+    for (size_t i = 0; i < units; ++i) hash = (hash ^ FoldAscii(text[i])) * 16777619u;
+    return hash;
+}
+
+bool SameItem(const FoundItem& item, u32 hash, const wchar_t* text, size_t units) {
+    if (item.hash != hash || item.units != units) return false;
+    for (size_t i = 0; i < units; ++i)
+        if (FoldAscii(item.text[i]) != FoldAscii(text[i])) return false;
+    return true;
+}
+
+FoundItem* SlotFor(FoundItem* slots, size_t capacity, u32 hash, const wchar_t* text, size_t units) {
+    for (size_t i = hash & (capacity - 1);; i = (i + 1) & (capacity - 1))
+        if (!slots[i].text || SameItem(slots[i], hash, text, units)) return &slots[i];
+}
+
+bool Grow(FoundItems* items) {
+    size_t capacity = items->capacity ? items->capacity * 2 : 64;
+    FoundItem* slots = static_cast<FoundItem*>(win32.malloc(capacity * sizeof(FoundItem)));
+    if (!slots) return false;
+    memset(slots, 0, capacity * sizeof(FoundItem));
+    for (size_t i = 0; i < items->capacity; ++i) {
+        const FoundItem& item = items->slots[i];
+        if (item.text) *SlotFor(slots, capacity, item.hash, item.text, item.units) = item;
+    }
+    win32.free(items->slots);
+    items->slots = slots;
+    items->capacity = capacity;
+    return true;
+}
+
+// Takes the identity over; false when the item was found before. An item that
+// cannot be remembered (no memory) is reported and counts as new.
+bool RememberNew(OwnedBlock identity, size_t units) {
+    const wchar_t* text = BlockAs<wchar_t>(identity);
+    u32 hash = HashOf(text, units);
+    if (g_foundItems.capacity && SlotFor(g_foundItems.slots, g_foundItems.capacity, hash, text, units)->text)
+        return false;
+    if ((g_foundItems.used + 1) * 2 > g_foundItems.capacity && !Grow(&g_foundItems)) {
+        win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        REPORT("Not enough memory.");
+        return true;
+    }
+    FoundItem* slot = SlotFor(g_foundItems.slots, g_foundItems.capacity, hash, text, units);
+    *slot = FoundItem{hash, units, static_cast<wchar_t*>(identity.release())};
+    ++g_foundItems.used;
+    return true;
+}
+
+// The identity: the tag, then the parts, each after a NUL; null when the
+// allocation fails (reported).
+OwnedBlock JoinIdentity(wchar_t tag, const wchar_t* const* parts, const size_t* lengths, int count, size_t* units) {
+    *units = 1;
+    for (int i = 0; i < count; ++i) *units += (i ? 1 : 0) + lengths[i];
+    OwnedBlock identity = AllocateBlock(*units * sizeof(wchar_t));
+    if (!identity) {
+        win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        REPORT("Not enough memory.");
+        return identity;
+    }
+    wchar_t* out = BlockAs<wchar_t>(identity);
+    *out++ = tag;
+    for (int i = 0; i < count; ++i) {
+        if (i) *out++ = L'\0';
+        memcpy(out, parts[i], lengths[i] * sizeof(wchar_t));
+        out += lengths[i];
+    }
+    return identity;
+}
+
+void CountFound(CountedKind kind, wchar_t tag, const wchar_t* const* parts, const size_t* lengths, int count) {
+    size_t units = 0;
+    OwnedBlock identity = JoinIdentity(tag, parts, lengths, count, &units);
+    if (!identity || RememberNew(std::move(identity), units)) ++g_found[kind];
+}
+
+// The key's kernel name (KEY_NAME_INFORMATION: its length in bytes, then the
+// name) in `buffer`, or in `large` when it does not fit; false when the system
+// cannot tell it.
+bool KernelNameOf(HKEY key, ULONG* buffer, ULONG bufferBytes, OwnedBlock* large, const wchar_t** name, size_t* units) {
+    NtQueryKeyFn queryKey = LookUpFunction<NtQueryKeyFn>(L"ntdll.dll", "NtQueryKey");
+    if (!queryKey) return false;
+    BYTE* information = reinterpret_cast<BYTE*>(buffer);
+    ULONG needed = 0;
+    LONG status = queryKey(key, kKeyNameInformation, information, bufferBytes, &needed);
+    if ((status == kStatusBufferOverflow || status == kStatusBufferTooSmall) && needed > bufferBytes) {
+        *large = AllocateBlock(needed);
+        if (!*large) {
+            win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            REPORT("Not enough memory.");
+            return false;
+        }
+        information = BlockAs<BYTE>(*large);
+        status = queryKey(key, kKeyNameInformation, information, needed, &needed);
+    }
+    if (status != 0) return false;
+    ULONG nameBytes = 0;
+    memcpy(&nameBytes, information, sizeof nameBytes);
+    *name = reinterpret_cast<const wchar_t*>(information + sizeof(ULONG));
+    *units = nameBytes / sizeof(wchar_t);
+    return true;
+}
+
+// Counts an item that lies in a key: the key's kernel name is its first part.
+// A key whose name the system cannot tell counts each time it is found.
+void CountFoundInKey(CountedKind kind, wchar_t tag, HKEY key, const wchar_t* second, const wchar_t* third) {
+    if (!g_countingFinds) return;
+    ULONG buffer[256];
+    OwnedBlock large;
+    const wchar_t* name = nullptr;
+    size_t nameUnits = 0;
+    if (!KernelNameOf(key, buffer, sizeof buffer, &large, &name, &nameUnits)) {
+        ++g_found[kind];
+        return;
+    }
+    const wchar_t* parts[] = {name, second, third};
+    size_t lengths[] = {nameUnits, second ? wcslen(second) : 0, third ? wcslen(third) : 0};
+    CountFound(kind, tag, parts, lengths, third ? 3 : second ? 2 : 1);
+}
+
+// Each summary is one print: nothing can come between its parts.
+#define KV_COUNTS_FORMAT "%u registry keys, %u values, %u list entries, %u files and folders"
+#define KV_COUNTS(counts) \
+    (counts)[kCountedKey], (counts)[kCountedValue], (counts)[kCountedListEntry], (counts)[kCountedFile]
+
+}  // namespace
+
+void StartCountingFinds() { g_countingFinds = true; }
+
+void CountFoundKey(HKEY key) { CountFoundInKey(kCountedKey, kKeyTag, key, nullptr, nullptr); }
+
+void CountFoundValue(HKEY key, const wchar_t* name) { CountFoundInKey(kCountedValue, kValueTag, key, name, nullptr); }
+
+void CountFoundListEntry(HKEY key, const wchar_t* value, const wchar_t* entry) {
+    CountFoundInKey(kCountedListEntry, kListEntryTag, key, value, entry);
+}
+
+void CountFoundFile(const wchar_t* path) {
+    if (!g_countingFinds) return;
+    size_t length = wcslen(path);
+    CountFound(kCountedFile, kFileTag, &path, &length, 1);
+}
+
+void CountRemoved(CountedKind kind) { ++g_removed[kind]; }
+
+void CountDeferred() { ++g_deferred; }
+
+RunCounts CurrentRunCounts() {
+    RunCounts counts = {};
+    memcpy(counts.found, g_found, sizeof g_found);
+    memcpy(counts.removed, g_removed, sizeof g_removed);
+    counts.deferred = g_deferred;
+    counts.failures = CurrentReportTally().failures;
+    return counts;
+}
+
+void ResetRunCounts() {
+    for (size_t i = 0; i < g_foundItems.capacity; ++i) win32.free(g_foundItems.slots[i].text);
+    win32.free(g_foundItems.slots);
+    g_foundItems = FoundItems();
+    g_countingFinds = false;
+    memset(g_found, 0, sizeof g_found);
+    memset(g_removed, 0, sizeof g_removed);
+    g_deferred = 0;
+    ResetReportTally();
+}
+
+void PrintCleanSummary() {
+    RunCounts counts = CurrentRunCounts();
+    NarrowPrint("kvclean: removed " KV_COUNTS_FORMAT "; %u deferred to the next reboot; %u failures\n",
+                KV_COUNTS(counts.removed), counts.deferred, counts.failures);
+}
+
+u32 PrintScanSummary() {
+    RunCounts counts = CurrentRunCounts();
+    u32 items = 0;
+    for (u32 found : counts.found) items += found;
+    if (counts.failures) {
+        NarrowPrint("kvscan: check failed with %u failures; %u items of the family found (" KV_COUNTS_FORMAT ")\n",
+                    counts.failures, items, KV_COUNTS(counts.found));
+        return kScanFailed;
+    }
+    if (!items) {
+        NarrowPrint("kvscan: no trace of the family found\n");
+        return kScanNoTrace;
+    }
+    NarrowPrint("kvscan: %u items of the family found (" KV_COUNTS_FORMAT ")\n", items, KV_COUNTS(counts.found));
+    return kScanTracesFound;
+}

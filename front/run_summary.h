@@ -1,0 +1,69 @@
+// What a run found and what it removed, item by item, at the grain the plans
+// work on; the last line of kvclean and of kvscan.
+//
+// The items:
+//   registry key     a key tree, with everything below it, that a key row of
+//                    the registry plan lists or removes, or that a search matches
+//   value            a value that a value row lists or removes (SharedDlls, Cpls, ...)
+//   list entry       an entry that a list repair finds or takes out: "kvtls" or
+//                    "kvssl" in the LSA package list; a default revocation
+//                    provider list that does not start with cryptnet.dll is one
+//   file or folder   a file of the file plan (a module or driver of the system
+//                    directory; a driver setup file, the .inf and its .pnf being
+//                    two), or a folder of the plan with all it holds (the
+//                    family's program folders, its Start Menu folders)
+// deferred: every file and folder that a wipe pass scheduled for deletion at
+// the next reboot, inside a removed folder too; failures: every report that
+// is not a find (front/error_report.h).
+#pragma once
+
+#include "platform/win32.h"
+
+enum CountedKind { kCountedKey, kCountedValue, kCountedListEntry, kCountedFile, kCountedKinds };
+
+// Finds count only once StartCountingFinds has run (kvscan does, kvclean does
+// not). Each item of the machine counts once, however many rows or passes find
+// it: the same key removed by two rows, a search run twice, the keys and
+// folders that the 64-bit and the native view share (SYSTEM, the user's keys,
+// the Start Menu, the INF folder). Items are told apart by what they are: a key
+// by its kernel name ("\REGISTRY\MACHINE\SOFTWARE\Wow6432Node\..." is not
+// "\REGISTRY\MACHINE\SOFTWARE\..."), a value by its key and its name, a list
+// entry by its key, value and text, a file or folder by its full path (the file
+// plan names each view's folders by their own paths), all without regard to
+// the case of ASCII letters. Memory grows with the items found, nothing else.
+void StartCountingFinds();
+void CountFoundKey(HKEY key);
+void CountFoundValue(HKEY key, const wchar_t* name);
+void CountFoundListEntry(HKEY key, const wchar_t* value, const wchar_t* entry);
+void CountFoundFile(const wchar_t* path);
+
+// What the wipe passes did: each removal happens once, so these simply count.
+// A file or folder moved aside and scheduled for the reboot has left its path
+// and counts as removed; each scheduled deletion also counts as deferred.
+void CountRemoved(CountedKind kind);
+void CountDeferred();
+
+struct RunCounts {
+    u32 found[kCountedKinds];
+    u32 removed[kCountedKinds];
+    u32 deferred;
+    u32 failures;
+};
+RunCounts CurrentRunCounts();
+// Forgets every count and every item found, and the report tally.
+void ResetRunCounts();
+
+// kvclean's last line: "kvclean: removed K registry keys, V values, L list
+// entries, F files and folders; D deferred to the next reboot; E failures".
+void PrintCleanSummary();
+
+// kvscan's exit codes.
+const u32 kScanNoTrace = 0;
+const u32 kScanTracesFound = 1;
+const u32 kScanFailed = 2;
+
+// kvscan's last line, and its exit code: with a failure report "kvscan: check
+// failed with E failures; N items ...", exit 2; else "kvscan: N items of the
+// family found (K registry keys, V values, L list entries, F files and
+// folders)", exit 1, or "kvscan: no trace of the family found", exit 0.
+u32 PrintScanSummary();

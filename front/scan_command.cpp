@@ -1,0 +1,21 @@
+#include "front/scan_command.h"
+
+#include "front/entry_point.h"
+#include "front/run_summary.h"
+
+u32 RunScanCommand(int argc, wchar_t** argv, const InstallSteps& steps) {
+    win32.setlocale(LC_ALL, "");
+    for (int i = 1; i < argc; ++i) {
+        if (AsksForHelp(argv[i])) continue;
+        WideErrorPrint(L"kvscan: unknown argument `%ls': kvscan takes none (kvscan /? shows the help)\n", argv[i]);
+        return kScanFailed;
+    }
+    if (argc > 1) {
+        WidePrint(L"Run without parameters to look for what is left of the Kor-Vane products; nothing is changed.\n");
+        WidePrint(L"Exit code: 0 no trace found, 1 traces found, 2 the check failed or did not run.\n");
+        return kScanFailed;
+    }
+    StartCountingFinds();
+    RunListPasses(steps);
+    return PrintScanSummary();
+}

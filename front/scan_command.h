@@ -1,0 +1,12 @@
+// kvscan.exe: the read-only check of a machine. It runs kvclean's list passes
+// with warn on, in the 64-bit view first under WOW64, then natively, never a
+// wipe pass, and ends with one summary line (front/run_summary.h).
+#pragma once
+
+#include "front/install_command.h"
+
+// Everything kvscan does after its start; returns its exit code: 0 no trace of
+// the family, 1 traces found, 2 the check failed. It takes no arguments: one
+// that asks for help (the help words of kvclean) prints the help, any other is
+// an error; either way nothing is checked and the exit code is 2.
+u32 RunScanCommand(int argc, wchar_t** argv, const InstallSteps& steps);

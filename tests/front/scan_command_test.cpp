@@ -1,0 +1,118 @@
+// kvscan's run in the test's process, with the program's own steps, on a
+// 64-bit machine: what it counts, each item of the machine once, and its exit
+// codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "front/error_report.h"
+#include "front/install_command.h"
+#include "front/run_summary.h"
+#include "front/scan_command.h"
+#include "plan/identifiers.h"
+#include "tests/support/capture.h"
+#include "tests/support/machine.h"
+
+namespace {
+
+const wchar_t kService[] = L"SYSTEM\\CurrentControlSet\\Services\\kvrmcsp";
+const wchar_t kVendorKey[] = L"SOFTWARE\\Kor Vane\\OCSPAPI";
+const wchar_t kFeatures[] = L"Installer\\Features\\" KV_PACKED_CSP36;
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const wchar_t kSharedDll[] = L"C:\\Windows\\system32\\kvssl.dll";
+const wchar_t kLsa[] = L"SYSTEM\\CurrentControlSet\\Control\\Lsa";
+
+std::string LastLine(const std::string& out) {
+    size_t end = out.size() && out.back() == '\n' ? out.size() - 1 : out.size();
+    size_t start = out.rfind('\n', end ? end - 1 : 0);
+    return out.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+}
+
+class ScanCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetRunCounts();
+        lsa_ = ReadValue(HKEY_LOCAL_MACHINE, kLsa, L"Security Packages").value_or("");
+        menuFolder_ = KnownFolder(CSIDL_COMMON_STARTMENU) + L"\\Programs\\Kor Vane";
+        module_ = KnownFolder(CSIDL_SYSTEMX86) + L"\\kvcng.dll";
+    }
+    void TearDown() override {
+        ResetRunCounts();
+        DeleteTree(HKEY_LOCAL_MACHINE, kService);
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kor Vane", view);
+        DeleteTree(HKEY_CLASSES_ROOT, kFeatures, KEY_WOW64_64KEY);
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+            ::RegDeleteValueW(key, kSharedDll);
+            ::RegCloseKey(key);
+        }
+        SetValue(HKEY_LOCAL_MACHINE, kLsa, L"Security Packages", REG_MULTI_SZ, lsa_.data(), DWORD(lsa_.size()));
+        RemoveFileTree(menuFolder_);
+        ::DeleteFileW(module_.c_str());
+    }
+
+    u32 Scan(std::vector<std::wstring> words = {}) {
+        words.insert(words.begin(), L"C:\\kv\\kvscan.exe");
+        std::vector<wchar_t*> argv;
+        for (std::wstring& word : words) argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        return RunScanCommand(static_cast<int>(words.size()), argv.data(), kInstallSteps);
+    }
+
+    std::string lsa_;
+    std::wstring menuFolder_, module_;
+};
+
+// Most planted items are seen more than once: SYSTEM, the LSA list and the
+// Start Menu by both passes, the classes key by two rows (through HKCR and
+// through HKLM\SOFTWARE\Classes), the value by two rows. The vendor key lies
+// in both views, so it is two items; the system module lies in SysWOW64 only.
+TEST_F(ScanCommand, CountsEachItemOfTheMachineOnceAndExitsWithOne) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kService, L"ImagePath", L"kvrmcsp.sys"));
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, kVendorKey, view));
+    ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, kFeatures, KEY_WOW64_64KEY));
+    DWORD one = 1;
+    ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, kSharedDlls, kSharedDll, REG_DWORD, &one, sizeof one, KEY_WOW64_64KEY));
+    ASSERT_TRUE(SetMultiString(HKEY_LOCAL_MACHINE, kLsa, L"Security Packages", {L"kerberos", L"kvtls"}));
+    ASSERT_TRUE(MakeDirs(menuFolder_));
+    ASSERT_TRUE(WriteFileBytes(menuFolder_ + L"\\KV CSP.lnk", "link"));
+    ASSERT_TRUE(WriteFileBytes(module_, "MZ kvcng"));
+
+    ConsoleCapture capture;
+    EXPECT_EQ(kScanTracesFound, Scan());
+    EXPECT_EQ("kvscan: 8 items of the family found (4 registry keys, 1 values, 1 list entries, 2 files and folders)",
+              LastLine(capture.out()));
+    EXPECT_LE(13u, CurrentReportTally().finds) << "the passes and rows reported each item at least once more";
+}
+
+TEST_F(ScanCommand, AnyReportOtherThanAFindFailsTheCheckWithTwoEvenBesideFinds) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kService, L"ImagePath", L"kvrmcsp.sys"));
+    auto noSystemFolder =
+        FailNthCall<&Win32Api::SHGetFolderPathW>(1, HRESULT(E_ACCESSDENIED), ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(kScanFailed, Scan());
+    EXPECT_EQ(
+        "kvscan: check failed with 1 failures; 1 items of the family found (1 registry keys, 0 values, 0 list entries, "
+        "0 files and folders)",
+        LastLine(capture.out()));
+}
+
+TEST_F(ScanCommand, ArgumentsCheckNothing) {
+    for (const wchar_t* help : {L"/?", L"-h", L"help", L"\\h"}) {
+        ConsoleCapture capture;
+        EXPECT_EQ(kScanFailed, Scan({help}));
+        EXPECT_EQ(0u, capture.out().find("Run without parameters")) << capture.out();
+        EXPECT_EQ(std::string::npos, capture.out().find("Path to Start Menu"));
+        EXPECT_EQ("", capture.err());
+    }
+    for (std::vector<std::wstring> words : {std::vector<std::wstring>{L"clean"}, {L"/?", L"-clear"}}) {
+        ConsoleCapture capture;
+        EXPECT_EQ(kScanFailed, Scan(words));
+        EXPECT_EQ("", capture.out());
+        EXPECT_EQ("kvscan: unknown argument `" + Utf8(words.back()) + "': kvscan takes none (kvscan /? shows the help)\n",
+                  capture.err());
+    }
+}
+
+}  // namespace
