@@ -6,6 +6,7 @@
 #include "front/privileges.h"
 #include "front/process_state.h"
 #include "platform/file_redirection.h"
+#include "undo/undo_file.h"
 
 namespace {
 
@@ -26,11 +27,17 @@ struct InstallRequest {
     int fromWindow;
 };
 
-// The list pass, then the wipe pass, as requested, in the current view.
+// The list pass, then the wipe pass, as requested, in the current view. The
+// wipe pass records what it removes in the view's undo file; a record that
+// failed makes the pass fail, the removals went on.
 u32 RunRequestedPasses(const InstallSteps& steps, const InstallRequest& request) {
     u32 result = 0;
     if (request.commands & kListCommand) result |= steps.cleanupPass(0, request.warn);
-    if (request.commands & kWipeCommand) result |= steps.cleanupPass(1, request.warn);
+    if (request.commands & kWipeCommand) {
+        UndoBeginPass(g_registryView);
+        result |= steps.cleanupPass(1, request.warn);
+        result |= UndoEndPass();
+    }
     return result;
 }
 
@@ -115,6 +122,7 @@ u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps) {
         return result;
     }
 
+    UndoBeginRun();
     u32 result = Run64BitPasses(steps, request);
     result |= RunRequestedPasses(steps, request);
     if (request.commands & kKeySettingsCommand)

@@ -5,6 +5,7 @@
 #include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_security.h"
+#include "undo/undo_file.h"
 
 namespace {
 
@@ -120,18 +121,32 @@ u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place,
     return 0;
 }
 
-// Bottom-up removal of parent\name, printed as `shown`. Every key is opened
-// as itself and deleted through its own handle, so that neither a planted link
-// nor a key swapped for one midway leads the removal elsewhere. `removed` tells
-// the caller whether the key is gone: its enumeration goes on from there.
-u32 WipeKey(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope, bool* removed) {
+// Deletes a registry link through its own handle, its comment line in the
+// undo file first.
+u32 DeleteLink(HKEY root, const wchar_t* path, OwnedKey& link, const wchar_t* shown, bool* removed) {
+    UndoRecordLink(root, path, link.get());
+    return DeleteThroughHandle(link, shown, removed);
+}
+
+// Bottom-up removal of root\path, the key `name` below the open `parent`,
+// printed as `shown`. Every key is opened as itself and deleted through its
+// own handle, so that neither a planted link nor a key swapped for one midway
+// leads the removal elsewhere. Each key is recorded for undo once its security
+// is taken over and it is open for full access, before its subkeys: a key
+// whose security refuses reading is read then. Its subkeys' full paths are its
+// own, a separator and their names, in a block per level (a full path is not
+// limited to the 255 units of a name). `removed` tells the caller whether the
+// key is gone: its enumeration goes on from there.
+u32 WipeKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope,
+            bool* removed) {
     *removed = false;
-    OwnedBlock buffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
+    size_t pathUnits = wcslen(path);
+    OwnedBlock buffer = AllocateBlock((pathUnits + 1 + kKeyNameUnits) * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
 
     OwnedKey key;
     bool opened = OpenChildKey(parent, name, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
-    if (opened && IsRegistryLink(key.get())) return DeleteThroughHandle(key, shown, removed);
+    if (opened && IsRegistryLink(key.get())) return DeleteLink(root, path, key, shown, removed);
     if (opened && scope == kLinkOnly) return 0;
 
     u32 result = 0;
@@ -147,19 +162,23 @@ u32 WipeKey(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope sc
             return kWipeOpenFailed;
         }
         // Only a link that refused us at first gets here: its own security was written, not its target's.
-        if (IsRegistryLink(key.get())) return result | DeleteThroughHandle(key, shown, removed);
+        if (IsRegistryLink(key.get())) return result | DeleteLink(root, path, key, shown, removed);
         if (scope == kLinkOnly) return result;
     }
 
+    UndoRecordOpenKey(root, path, key.get());
     WidePrint(L"Enum keys in %ls\n", shown);
-    wchar_t* child = BlockAs<wchar_t>(buffer);
+    wchar_t* childPath = BlockAs<wchar_t>(buffer);
+    memcpy(childPath, path, pathUnits * sizeof(wchar_t));
+    childPath[pathUnits] = L'\\';
+    wchar_t* child = childPath + pathUnits + 1;
     LONG status;
     for (DWORD i = 0;;) {
         DWORD size = kKeyNameUnits;
         status = win32.RegEnumKeyExW(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
         bool childRemoved = false;
-        result |= WipeKey(key.get(), child, child, kWholeTree, &childRemoved);
+        result |= WipeKey(root, childPath, key.get(), child, child, kWholeTree, &childRemoved);
         // A removed child's next sibling has moved into its index; one that stayed is
         // stepped over, whatever its result (a failed takeover may still end in a removal).
         if (!childRemoved) ++i;
@@ -227,7 +246,7 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
         result |= CloseKeyReported(key, subkey);
         // Where a key row removes its key: the one it listed, in the same place.
         if (wipe) {
-            if (WipeKeyAt(place.parent, place.name, subkey, kWholeTree) != 0)
+            if (WipeKeyAt(root, subkey, place.parent, place.name, subkey, kWholeTree) != 0)
                 result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
             else CountRemoved(kCountedKey);
             if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
@@ -292,12 +311,13 @@ u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey) {
         KeepStatusAsLastError(status);
         return kWipeOpenFailed;
     }
-    return WipeKeyAt(place.parent, place.name, subkey, kWholeTree);
+    return WipeKeyAt(parent, subkey, place.parent, place.name, subkey, kWholeTree);
 }
 
-u32 WipeKeyAt(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope) {
+u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
+              WipeScope scope) {
     bool removed = false;
-    return WipeKey(parent, name, shown, scope, &removed);
+    return WipeKey(root, path, parent, name, shown, scope, &removed);
 }
 
 LONG DeleteRegKey(HKEY parent, const wchar_t* subkey) {

@@ -15,7 +15,8 @@ u32 ListRegValues(HKEY key, int level, u32* valueCount);
 
 // Removes parent\subkey with everything below it, taking over each key's
 // security first. The subkey's path up to its last component resolves as
-// always; the last component is taken as itself (see KeyPlace).
+// always; the last component is taken as itself (see KeyPlace). `parent` is a
+// predefined root: the undo file names each key by it and the path.
 // 0 = gone; 0xFFFFFFFF = could not be opened for full access.
 u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey);
 const u32 kWipeOpenFailed = 0xFFFFFFFF;
@@ -48,8 +49,13 @@ u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* pla
 enum WipeScope { kWholeTree, kLinkOnly };
 
 // Removes parent\name, opened as itself, printing it as `shown`; a link goes
-// through its own handle, never its target. Same results as RecurseWipeRegTree.
-u32 WipeKeyAt(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope);
+// through its own handle, never its target. root\path is the same key by its
+// predefined root and full path, as the undo file names it: in a wipe pass
+// each key is recorded as the removal reaches it (a link as a comment line).
+// A failed record is the undo file's to report and return; the removal goes
+// on. Same results as RecurseWipeRegTree.
+u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
+              WipeScope scope);
 
 // Opens parent\child itself, a link included, in the current registry view.
 LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key);

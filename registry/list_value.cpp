@@ -1,6 +1,12 @@
 #include "registry/list_value.h"
 
-LONG WriteListValue(HKEY key, const wchar_t* name, const ListRewrite& rewrite) {
+#include <string.h>
+
+#include "undo/undo_file.h"
+
+LONG WriteListValue(HKEY root, const wchar_t* path, HKEY key, const wchar_t* name, const ListRewrite& rewrite) {
+    UndoRecordRewrite(root, path, name, rewrite.type, rewrite.oldBytes, rewrite.oldSize, rewrite.newBytes,
+                      rewrite.newSize);
     memset(rewrite.newBytes + rewrite.newSize, 0xFF, kListWriteSlackBytes);
     return win32.RegSetValueExW(key, name, 0, rewrite.type, rewrite.newBytes, rewrite.newSize);
 }

@@ -119,7 +119,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         WidePrint(L"\n");
         return result;
     }
-    status = WriteListValue(key.get(), kProviderValue, rewrite);
+    status = WriteListValue(HKEY_LOCAL_MACHINE, kRevocationKey, key.get(), kProviderValue, rewrite);
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         return result | REPORT("RegSetValueEx failed");

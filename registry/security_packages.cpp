@@ -126,7 +126,7 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
     // The odd byte stays after the list, as it was.
     if (readBytes % sizeof(wchar_t)) rewrite.newBytes[rewrite.newSize++] = oldBytes[readBytes - 1];
     // The list is rewritten on every wipe pass, changed or not.
-    status = WriteListValue(key.get(), kPackagesValue, rewrite);
+    status = WriteListValue(HKEY_LOCAL_MACHINE, kLsaKey, key.get(), kPackagesValue, rewrite);
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         REPORT("RegSetValueEx failed");

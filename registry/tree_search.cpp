@@ -47,22 +47,29 @@ u32 QueryValueText(HKEY key, const wchar_t* name, const wchar_t* pattern, bool* 
     return 0;
 }
 
-// `underSystem`: the search started under SYSTEM, so every removal in it is.
-// `removalTried` tells the caller that this key may be gone.
-u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
-              bool underSystem, bool* removalTried);
+// The key `name` below the open `parent`; `path` is its full path from the
+// predefined `root`, for the undo file. `underSystem`: the search started
+// under SYSTEM, so every removal in it is. `removalTried` tells the caller
+// that this key may be gone.
+u32 SearchKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, int level,
+              const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool* removalTried);
 
 // Searches the subkeys of a key that is not removed. A removed child's next
 // sibling moves into its index; any other child is stepped over, so each
 // subkey is visited once. The key's own line comes before its first child,
-// unless `namePrinted` says it has been printed already.
-u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
-                  bool underSystem, bool namePrinted) {
-    OwnedBlock buffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
+// unless `namePrinted` says it has been printed already. Each child's full
+// path is the key's `path`, a separator and its name, in a block per level.
+u32 SearchSubkeys(HKEY root, const wchar_t* path, HKEY key, const wchar_t* name, int level,
+                  const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool namePrinted) {
+    size_t pathUnits = wcslen(path);
+    OwnedBlock buffer = AllocateBlock((pathUnits + 1 + kKeyNameUnits) * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
     OwnedBlock previousBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
     if (!previousBuffer) return REPORT("Not enough memory.");
-    wchar_t* child = BlockAs<wchar_t>(buffer);
+    wchar_t* childPath = BlockAs<wchar_t>(buffer);
+    memcpy(childPath, path, pathUnits * sizeof(wchar_t));
+    childPath[pathUnits] = L'\\';
+    wchar_t* child = childPath + pathUnits + 1;
     wchar_t* previous = BlockAs<wchar_t>(previousBuffer);
 
     u32 result = 0;
@@ -93,7 +100,7 @@ u32 SearchSubkeys(HKEY key, const wchar_t* name, int level, const SearchPatterns
             first = false;
         }
         bool removalTried = false;
-        result |= SearchKey(key, child, level + 1, patterns, wipe, warn, underSystem, &removalTried);
+        result |= SearchKey(root, childPath, key, child, level + 1, patterns, wipe, warn, underSystem, &removalTried);
 
         indexKept = false;
         if (!removalTried) {
@@ -146,22 +153,24 @@ void PrintMatch(int level, const wchar_t* name, const wchar_t* matchedBy) {
     WidePrint(L"^^^ %ls\n", matchedBy);
 }
 
-// Where a search removes what it found (its key already closed): every
-// removal of a search, and every find that warn reports, passes here.
-u32 RemoveFound(HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope, int wipe, int warn,
-                bool underSystem, bool* removalTried) {
+// Where a search removes what it found, `name` below the open `parent` and
+// root\path in full (its own key already closed): every removal of a search,
+// and every find that warn reports, passes here.
+u32 RemoveFound(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
+                WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried) {
     u32 result = 0;
     if (warn) result |= REPORT("Redundant data found");
     if (!wipe) return result;
     *removalTried = true;
-    if (WipeKeyAt(parent, name, shown, scope) != 0) result |= REPORT("Can not RecurseWipeRegTree: %S", shown);
+    if (WipeKeyAt(root, path, parent, name, shown, scope) != 0)
+        result |= REPORT("Can not RecurseWipeRegTree: %S", shown);
     else CountRemoved(kCountedKey);
     if (underSystem) g_rebootNeeded = 1;
     return result;
 }
 
-u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns& patterns, int wipe, int warn,
-              bool underSystem, bool* removalTried) {
+u32 SearchKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, int level,
+              const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool* removalTried) {
     *removalTried = false;
     OwnedKey key;
     LONG status = OpenChildKey(parent, name, KEY_READ, key.put());
@@ -173,13 +182,13 @@ u32 SearchKey(HKEY parent, const wchar_t* name, int level, const SearchPatterns&
     u32 result = 0;
     const wchar_t* matchedBy = MatchOf(key.get(), name, patterns, &result);
     if (!matchedBy) {
-        result |= SearchSubkeys(key.get(), name, level, patterns, wipe, warn, underSystem, false);
+        result |= SearchSubkeys(root, path, key.get(), name, level, patterns, wipe, warn, underSystem, false);
         return result | CloseKeyReported(key, name);
     }
     PrintMatch(level, name, matchedBy);
     CountFoundKey(key.get());
     result |= CloseKeyReported(key, name);
-    return result | RemoveFound(parent, name, name, kWholeTree, wipe, warn, underSystem, removalTried);
+    return result | RemoveFound(root, path, parent, name, name, kWholeTree, wipe, warn, underSystem, removalTried);
 }
 
 // The search's starting key looks for the family below it and is never
@@ -202,11 +211,13 @@ u32 SearchFromStart(HKEY root, const wchar_t* path, const SearchPatterns& patter
             result |= ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
             CountFoundKey(key.get());
             result |= CloseKeyReported(key, path);
-            result |= RemoveFound(place.parent, place.name, path, kLinkOnly, wipe, warn, underSystem, &removalTried);
+            result |= RemoveFound(root, path, place.parent, place.name, path, kLinkOnly, wipe, warn, underSystem,
+                                  &removalTried);
         } else {
             const wchar_t* matchedBy = MatchOf(key.get(), path, patterns, &result);
             if (matchedBy) PrintMatch(0, path, matchedBy);
-            result |= SearchSubkeys(key.get(), path, 0, patterns, wipe, warn, underSystem, matchedBy != nullptr);
+            result |= SearchSubkeys(root, path, key.get(), path, 0, patterns, wipe, warn, underSystem,
+                                    matchedBy != nullptr);
             result |= CloseKeyReported(key, path);
         }
     }
@@ -221,7 +232,7 @@ u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lp
     SearchPatterns patterns = {lpKeyNameMatch, lpValNameMatch, lpValDataMatch};
     if (level == 0) return SearchFromStart(parent, name, patterns, wipe, warn);
     bool removalTried = false;
-    return SearchKey(parent, name, level, patterns, wipe, warn, IsUnderSystem(name), &removalTried);
+    return SearchKey(parent, name, parent, name, level, patterns, wipe, warn, IsUnderSystem(name), &removalTried);
 }
 
 u32 CountMatchingValueNames(HKEY key, const wchar_t* pattern, u32* count) {

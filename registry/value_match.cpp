@@ -5,6 +5,7 @@
 #include "front/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
+#include "undo/undo_file.h"
 
 u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe, int warn) {
     WidePrint(L"Searching for ValName: %ls\\*%ls*\n", subkey, pattern);
@@ -35,6 +36,7 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
                 ++i;
                 continue;
             }
+            UndoRecordValue(HKEY_LOCAL_MACHINE, subkey, key.get(), name);
             LONG deleted = win32.RegDeleteValueW(key.get(), name);
             if (deleted == ERROR_SUCCESS) CountRemoved(kCountedValue);
             if (deleted != ERROR_SUCCESS) {

@@ -1,5 +1,7 @@
 #include "undo/undo_file.h"
 
+#include <utility>
+
 #include "front/error_report.h"
 #include "platform/owned.h"
 #include "undo/key_record.h"
@@ -19,17 +21,32 @@ const size_t kPathUnits = MAX_PATH + 64;
 const size_t kTextUnits = 32768;
 const unsigned kNameAttempts = 999;
 
+// Rewritten values a pass remembers (see UndoRecordRewrite); the pass's few list
+// repairs rewrite three.
+const size_t kRewrittenKept = 8;
+
 inline void FreeLocalBlock(void* block) { win32.LocalFree(block); }
 typedef Owned<owned_detail::NullTraits<void*, void(void*), FreeLocalBlock>> OwnedDescriptor;
 
+// A value whose old bytes the pass recorded: its root, then its path and its
+// name, each with its NUL, in one block.
+struct RewrittenValue {
+    HKEY root = nullptr;
+    OwnedBlock names;
+};
+
 struct UndoPass {
     bool active = false;
-    // A failure was reported; the rest of the pass records nothing.
+    // A failure to create or write the file was reported; the rest of the pass records nothing.
     bool failed = false;
     u32 failure = 0;
+    // Every failure a record of the pass returned, for UndoEndPass.
+    u32 failures = 0;
     REGSAM view = 0;
     OwnedFile file;
     RegText text;
+    RewrittenValue rewritten[kRewrittenKept];
+    size_t rewrittenCount = 0;
 };
 
 UndoPass g_pass;
@@ -181,15 +198,41 @@ RegText* StartRecord(u32* result) {
     if (!g_pass.active || g_pass.failed) return nullptr;
     if (!g_pass.text.block && !StartRegText(&g_pass.text, kTextUnits, WriteToUndoFile, nullptr)) {
         *result = REPORT("Not enough memory.");
+        g_pass.failures |= *result;
         return nullptr;
     }
     return &g_pass.text;
 }
 
+bool RecordedAsRewritten(HKEY root, const wchar_t* path, const wchar_t* name) {
+    for (size_t i = 0; i < g_pass.rewrittenCount; ++i) {
+        const wchar_t* keptPath = BlockAs<const wchar_t>(g_pass.rewritten[i].names);
+        if (g_pass.rewritten[i].root == root && wcscmp(keptPath, path) == 0 &&
+            wcscmp(keptPath + wcslen(keptPath) + 1, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Remembers a rewritten value while there is room and memory; one that is not
+// remembered is recorded again if rewritten again.
+void RememberRewritten(HKEY root, const wchar_t* path, const wchar_t* name) {
+    if (g_pass.rewrittenCount == kRewrittenKept) return;
+    size_t pathUnits = wcslen(path) + 1, nameUnits = wcslen(name) + 1;
+    OwnedBlock names = AllocateBlock((pathUnits + nameUnits) * sizeof(wchar_t));
+    if (!names) return;
+    memcpy(names.get(), path, pathUnits * sizeof(wchar_t));
+    memcpy(BlockAs<wchar_t>(names) + pathUnits, name, nameUnits * sizeof(wchar_t));
+    RewrittenValue& kept = g_pass.rewritten[g_pass.rewrittenCount++];
+    kept.root = root;
+    kept.names = std::move(names);
+}
+
 // Writes out what the record left in the text; a failure to write, reported
-// by the sink, is returned by the record that met it.
+// by the sink, is returned by the record that met it. The pass keeps them all.
 u32 FinishRecord(u32 result) {
-    if (!FlushRegText(&g_pass.text) && g_pass.failed) return result | g_pass.failure;
+    if (!FlushRegText(&g_pass.text) && g_pass.failed) result |= g_pass.failure;
+    g_pass.failures |= result;
     return result;
 }
 
@@ -205,6 +248,9 @@ void UndoBeginPass(REGSAM view) {
     g_pass.active = true;
     g_pass.failed = false;
     g_pass.failure = 0;
+    g_pass.failures = 0;
+    for (size_t i = 0; i < g_pass.rewrittenCount; ++i) g_pass.rewritten[i] = RewrittenValue();
+    g_pass.rewrittenCount = 0;
     g_pass.view = view;
     g_pass.file.reset();
     g_filePath[0] = L'\0';
@@ -244,14 +290,16 @@ u32 UndoRecordRewrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
     if (!RewriteChangesValue(oldData, oldBytes, newData, newBytes)) return 0;
     u32 result = 0;
     RegText* text = StartRecord(&result);
-    if (!text) return result;
+    if (!text || RecordedAsRewritten(root, path, name)) return result;
+    RememberRewritten(root, path, name);
     return FinishRecord(RecordValueBytes(text, root, path, name, type, oldData, oldBytes));
 }
 
 u32 UndoEndPass() {
-    u32 result = 0;
+    u32 result = g_pass.failures;
+    g_pass.failures = 0;
     if (g_pass.file && !win32.CloseHandle(g_pass.file.release()))
-        result = REPORT("Can not close the undo file: %S", g_filePath);
+        result |= REPORT("Can not close the undo file: %S", g_filePath);
     g_pass.active = false;
     g_pass.text = RegText();
     return result;

@@ -13,7 +13,10 @@
 // Each record goes to the file before the function returns. A record returns 0
 // when it is written or when no pass is active; a folder or file that cannot
 // be created or written is reported once, that record returns the failure, and
-// the later records of the pass do nothing.
+// the later records of the pass do nothing. The removal that a record precedes
+// goes on whatever the record returned (the removal is the job): its caller
+// leaves the failure to UndoEndPass, which returns every failure of the pass's
+// records once more, for the pass's result.
 #pragma once
 
 #include "platform/win32.h"
@@ -42,11 +45,14 @@ u32 UndoRecordLink(HKEY root, const wchar_t* path, HKEY link);
 u32 UndoRecordValue(HKEY root, const wchar_t* path, HKEY key, const wchar_t* name);
 
 // The old bytes of the value `name` of root\path, before newData is written
-// over them; nothing when the bytes stay the same.
+// over them; nothing when the bytes stay the same, nor when the pass recorded
+// the value's old bytes before: an import brings back the bytes from before
+// the pass, not those between two of its rewrites.
 u32 UndoRecordRewrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* oldData,
                       DWORD oldBytes, const void* newData, DWORD newBytes);
 
 // Closes the pass's file; records do nothing until the next pass begins.
+// Returns what the pass's records returned and a failure to close the file.
 u32 UndoEndPass();
 
 // The path of the file of the current or last pass; empty while it created none.

@@ -22,6 +22,10 @@
 #   kv_machine_state NAME       the whole machine into $KV_OUT/NAME.state: both registry views of HKLM and
 #                               HKCU as reg.exe exports them, and every file and folder of drive C with its
 #                               mode and the SHA-256 sum of its content
+#   kv_export_registry NAME     reg.exe's export of HKLM and HKCU in every view, into $KV_OUT/NAME.*.reg
+#   kv_expect_same_registry BEFORE AFTER TEXT   two such exports are equal
+#   kv_comparable_output FILE   a run's output without what differs from run to run by design
+#   kv_undo_files FILE          the undo files a run's output names, one Windows path a line
 
 KV_FOOTPRINT="$KV_BUILD_DIR/kvfootprint.exe"
 KV_PROGRAM=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
@@ -282,3 +286,53 @@ kv_machine_state() {
     (cd "$KV_PREFIX/drive_c" && find . -printf '%y %m %s %p -> %l\n' | LC_ALL=C sort &&
         find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) >>"$state"
 }
+
+# The registry links that kvfootprint plants. reg.exe's export follows a link
+# to what it points at; the cleanup removes the link itself and its undo file
+# only names it, so an export after a restore lacks its tree.
+KV_PLANTED_LINKS='HKEY_CURRENT_USER\Software\Kor Vane\EFS\Vault'
+
+# Standard input without the sections of the planted links and below them.
+kv_without_links() {
+    KV_LINKS=$KV_PLANTED_LINKS perl -ne '
+        BEGIN { @links = map { "[$_" } split /\n/, $ENV{KV_LINKS} }
+        if (/^\[/) { $skip = 0; for $l (@links) { $skip = 1 if $_ eq "$l]\n" || index($_, "$l\\") == 0 } }
+        print unless $skip'
+}
+
+# kv_export_registry NAME: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER in each
+# registry view of the machine, exported by reg.exe (every key, empty ones
+# included, every value with its type and data, default values), as UTF-8 text
+# with unix line ends, without the planted links' trees. Wine keeps the values
+# of a key ordered by name: the exports need no other normalising.
+kv_export_registry() {
+    local name=$1 root view file views=(64 32)
+    [ "$KV_PREFIX_ARCH" = win32 ] && views=(32)
+    for root in HKLM HKCU; do
+        for view in "${views[@]}"; do
+            file="C:\\kvtest-export-$root-$view.reg"
+            kv_wine reg export "$root" "$file" "/reg:$view" /y >/dev/null 2>&1 || return 1
+            iconv -f UTF-16 -t UTF-8 "$(kv_unix_path "$file")" | tr -d '\r' | kv_without_links \
+                >"$KV_OUT/$name.$root-$view.reg" || return 1
+            rm -f "$(kv_unix_path "$file")"
+        done
+    done
+}
+
+kv_expect_same_registry() {
+    local before=$1 after=$2 text=$3 file part difference=""
+    for file in "$KV_OUT/$before".*.reg; do
+        part=$(diff "$file" "$KV_OUT/$after${file#"$KV_OUT/$before"}" | head -20)
+        [ -z "$part" ] || difference+="${file#"$KV_OUT/$before."}:"$'\n'"$part"$'\n'
+    done
+    if [ -z "$difference" ]; then kv_pass "$text"; else kv_fail "$text" "$difference"; fi
+}
+
+# The undo files' names carry the run's date and time (and -N after a name
+# already taken); the temporary names of files in use are random.
+kv_comparable_output() {
+    perl -pe 's/^(Undo file: .*\\kvclean-)\d{8}-\d{6}(?:-\d+)?(-(?:64|32)\.reg)$/$1#$2/;
+              s/csp[0-9a-fA-F]{1,4}\.tmp/csp#.tmp/g' "$1"
+}
+
+kv_undo_files() { sed -n 's/^Undo file: //p' "$1"; }

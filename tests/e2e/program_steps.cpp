@@ -12,6 +12,7 @@
 #include "front/install_command.h"
 #include "front/process_state.h"
 #include "tests/support/capture.h"
+#include "tests/support/hooks.h"
 #include "tests/support/machine.h"
 
 namespace {
@@ -115,6 +116,20 @@ TEST(WholeProgram, DISABLED_KeyRequestAnsweredYesThenNoKeepsTheKeySettings) {
     EXPECT_EQ(std::string::npos, run.out.find("Key: SOFTWARE\\Kor Vane\\Settings\n"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kKeySettings));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kKeySettings, KEY_WOW64_64KEY));
+}
+
+// For undo_restore_64.test.sh: the undo folder refuses new files. Each wipe
+// pass reports that once and removes all the same; the run's exit code says so.
+TEST(WholeProgram, DISABLED_UndoFolderThatRefusesFilesIsReportedOncePerWipePass) {
+    auto refused = FailWhen<&Win32Api::CreateFileW>(
+        [](LPCWSTR path, auto...) { return wcsstr(path, L"\\kvclean\\undo\\") != nullptr; }, INVALID_HANDLE_VALUE,
+        ERROR_ACCESS_DENIED);
+    ProgramRun run = RunProgram({L"clean"}, {});
+    EXPECT_EQ(static_cast<u32>(ERROR_ACCESS_DENIED), run.exitCode);
+    EXPECT_EQ(4u, Occurrences(run.out, "Path to Start Menu "));
+    EXPECT_EQ(2u, Occurrences(run.out, "An error occurred")) << run.out.substr(0, 4000);
+    EXPECT_EQ(2u, Occurrences(run.out, ":Can not create the undo file: C:\\ProgramData\\kvclean\\undo\\kvclean-"));
+    EXPECT_EQ(0u, Occurrences(run.out, "Undo file: "));
 }
 
 // Another process, for locked_file.test.sh: holds two of the family's modules

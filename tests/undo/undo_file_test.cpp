@@ -103,8 +103,8 @@ TEST_F(UndoFile, FolderAndFileGrantAdministratorsAndSystemOnly) {
 }
 
 // A file that cannot be created, and later a write that fails: each is one
-// report, returned by the record that met it; the rest of that pass records
-// nothing and says nothing.
+// report, returned by the record that met it and by the pass's end; the rest
+// of that pass records nothing and says nothing.
 TEST_F(UndoFile, AFailureIsReportedOnceAndEndsThePassRecords) {
     const std::string oldBytes = "old", newBytes = "new";
     ConsoleCapture capture;
@@ -117,7 +117,7 @@ TEST_F(UndoFile, AFailureIsReportedOnceAndEndsThePassRecords) {
         EXPECT_EQ(UndoRecordRewrite(HKEY_LOCAL_MACHINE, kSmallKey, L"name", REG_BINARY, oldBytes.data(), 3,
                                     newBytes.data(), 3),
                   0u);
-        EXPECT_EQ(UndoEndPass(), 0u);
+        EXPECT_EQ(UndoEndPass(), static_cast<u32>(ERROR_ACCESS_DENIED));
         EXPECT_EQ(CountReports(capture.out()), 1);
         EXPECT_EQ(capture.out().find("Undo file:"), std::string::npos);
     }
@@ -129,7 +129,7 @@ TEST_F(UndoFile, AFailureIsReportedOnceAndEndsThePassRecords) {
         EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
         EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), static_cast<u32>(ERROR_DISK_FULL));
         EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
-        EXPECT_EQ(UndoEndPass(), 0u);
+        EXPECT_EQ(UndoEndPass(), static_cast<u32>(ERROR_DISK_FULL));
         EXPECT_EQ(CountReports(capture.out()), 1);
         EXPECT_EQ(capture.out().find("Undo file: " + Utf8(UndoFilePath()) + "\n"), 0u) << capture.out();
     }

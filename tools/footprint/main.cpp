@@ -1,4 +1,5 @@
-// kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count
+// kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count
+// plant-unrecorded: what an undo file does not bring back, the files and the registry link.
 #include <cstdio>
 
 #include "tools/footprint/footprint.h"
@@ -13,18 +14,21 @@ Footprint WholeFootprint() {
 
 namespace {
 
-int Plant(const Footprint& footprint) {
+int Plant(const Footprint& footprint, bool withRegistry) {
     int failures = 0;
     int registryRows = 0, fileRows = 0;
-    for (const RegistryView& view : RegistryViews())
-        for (const RegRow& row : footprint.registry) {
-            ++registryRows;
-            if (!PlantRow(row, view.flag)) {
-                ++failures;
-                wprintf(L"could not plant %ls : %ls (%ls)\n", row.path.c_str(), row.valueName.c_str(), view.label);
+    if (withRegistry) {
+        for (const RegistryView& view : RegistryViews())
+            for (const RegRow& row : footprint.registry) {
+                ++registryRows;
+                if (!PlantRow(row, view.flag)) {
+                    ++failures;
+                    wprintf(L"could not plant %ls : %ls (%ls)\n", row.path.c_str(), row.valueName.c_str(),
+                            view.label);
+                }
             }
-        }
-    PlantSystemLists();
+        PlantSystemLists();
+    }
     PlantRegistryLink();
     std::vector<FileSide> sides = FileSides();
     for (size_t s = 0; s < sides.size(); ++s) {
@@ -50,7 +54,8 @@ int Plant(const Footprint& footprint) {
 int wmain(int argc, wchar_t** argv) {
     std::wstring command = argc > 1 ? argv[1] : L"";
     Footprint footprint = WholeFootprint();
-    if (command == L"plant") return Plant(footprint);
+    if (command == L"plant") return Plant(footprint, true);
+    if (command == L"plant-unrecorded") return Plant(footprint, false);
     if (command == L"plant-heavy" && argc > 2) {
         PlantHeavyMachine(_wtoi(argv[2]), argc > 3 ? _wtoi(argv[3]) : kHeavyClasses,
                           argc > 4 ? _wtoi(argv[4]) : kHeavyInterfaces);
@@ -58,6 +63,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
     if (command == L"count") return CountFamily(footprint);
-    fprintf(stderr, "usage: kvfootprint plant | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count\n");
+    fprintf(stderr, "usage: kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count\n");
     return 64;
 }

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The undo files of a plain run on a 64-bit machine, put back by reg.exe alone:
+# one file per wipe pass, each imported into its own view, and the registry is
+# again as reg.exe exported it before the run (apart from the planted link, which
+# is never recorded; key security is not in an export). With the family's files
+# and link planted again, a second run removes the same and prints the same,
+# undo file names apart; its files restore too. Then a run whose undo folder
+# refuses new files still removes everything, reports that once per wipe pass
+# and fails.
+set -u
+. "$KV_HARNESS/prefix.sh"
+. "$KV_SOURCE_DIR/tests/e2e/lib.sh"
+kv_scenario undo_restore_64
+kv_prefix_new win64 || kv_abort "a fresh 64-bit machine"
+kv_plant
+kv_export_registry planted || kv_abort "reg.exe exports the planted registry"
+
+# restore RUN: imports RUN's undo files with reg.exe, the 32-bit one first: where
+# both hold a key or value that the views share, the 64-bit pass saw it first.
+restore() {
+    local file view failed=""
+    for view in 32 64; do
+        file=$(kv_undo_files "$KV_OUT/$1.out" | grep -- "-$view\.reg$")
+        kv_wine reg import "$file" "/reg:$view" >"$KV_OUT/$1-import-$view.txt" 2>&1 || failed+=" $file"
+    done
+    kv_check "reg.exe imports the undo files of the $1 run${failed:+ (failed:$failed)}" [ -z "$failed" ]
+}
+
+kv_run first clean
+kv_check "the first run exits with 0" [ "$KV_RUN_RC" -eq 0 ]
+kv_check "no error report" [ "$(kv_count "$KV_OUT/first.out" 'An error occurred')" -eq 0 ]
+kv_expect_passes_in_order "$KV_OUT/first.out" win64
+mapfile -t undo < <(kv_lines "$KV_OUT/first.out" '^Undo file: ')
+mapfile -t wipes < <(kv_lines "$KV_OUT/first.out" '^Rename: C:\\Program Files( \(x86\))?\\Kor Vane into ')
+mapfile -t menu < <(kv_lines "$KV_OUT/first.out" '^Path to Start Menu ')
+names=$(kv_undo_files "$KV_OUT/first.out" | sed -E 's/[0-9]{8}-[0-9]{6}/#/' | tr '\n' ' ')
+expected_names='C:\ProgramData\kvclean\undo\kvclean-#-64.reg C:\ProgramData\kvclean\undo\kvclean-#-32.reg '
+in_passes=""
+[ ${#undo[@]} -eq 2 ] && [ ${#wipes[@]} -eq 2 ] && [ ${#menu[@]} -eq 4 ] && [ "$names" = "$expected_names" ] &&
+    [ "${wipes[0]}" -lt "${undo[0]}" -a "${undo[0]}" -lt "${menu[2]}" -a "${wipes[1]}" -lt "${undo[1]}" ] && in_passes=yes
+kv_check "one undo file line in each wipe pass, the 64-bit view's first ($names)" [ -n "$in_passes" ]
+kv_survey after-first
+kv_expect_clean after-first "after the first run"
+
+restore first
+kv_export_registry restored-first || kv_abort "reg.exe exports the restored registry"
+kv_expect_same_registry planted restored-first "after the restore the registry is as planted, in both views"
+
+kv_wine "$KV_FOOTPRINT" plant-unrecorded | grep -q ', 0 failed' ||
+    kv_fail "what the undo files do not record, files and registry link, is planted again"
+kv_run second clean
+kv_check "the second run exits with 0" [ "$KV_RUN_RC" -eq 0 ]
+kv_comparable_output "$KV_OUT/first.out" >"$KV_OUT/first.comparable"
+kv_comparable_output "$KV_OUT/second.out" >"$KV_OUT/second.comparable"
+difference=$(diff "$KV_OUT/first.comparable" "$KV_OUT/second.comparable" | head -20)
+if [ -z "$difference" ]; then
+    kv_pass "the second run prints what the first printed, undo and temporary file names apart"
+else
+    kv_fail "the second run prints what the first printed" "$difference"
+fi
+restore second
+kv_export_registry restored-second || kv_abort "reg.exe exports the registry restored again"
+kv_expect_same_registry planted restored-second "the second run's undo files restore it as well"
+
+kv_check "a run whose undo folder refuses files: one report per wipe pass, exit code nonzero" \
+    kv_step "$KV_BUILD_DIR/tests/test_e2e.exe" 'WholeProgram.DISABLED_UndoFolderThatRefusesFiles*' unwritable
+kv_survey after-unwritable
+kv_expect_clean after-unwritable "after that run"
+kv_finish
