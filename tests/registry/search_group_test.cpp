@@ -316,50 +316,16 @@ bool PlantCase(const Case& c) {
     return c.missing || PlantKey(c.root, c.start.name, c.start);
 }
 
-// ---- Refused takeovers (deletion refusals: registry_fixture.h) ----
+// ---- Failures the case injects (deletion refusals: registry_fixture.h) ----
 
-// Makes writing the security of keys with one of the given names fail with
-// ERROR_ACCESS_DENIED.
-class TakeoverRefusal {
+// Makes writing the security of a key so named fail (a refused takeover), and
+// reading fail: the query of a value so named (the look for a link's own value
+// excepted), the enumeration of the values, or of the subkeys, of a key so
+// named from the second one on. Names compare as the registry's do: a failure
+// belongs to the key, whatever spelling opened it.
+class InjectedFailures {
 public:
-    explicit TakeoverRefusal(std::vector<std::wstring> names)
-        : names_(std::move(names)),
-          opens_([this, previous = ScopedHook<&Win32Api::RegOpenKeyExW>::Current()](
-                     HKEY parent, LPCWSTR name, DWORD options, REGSAM access, PHKEY key) -> LONG {
-              LONG status = previous(parent, name, options, access, key);
-              if (status == ERROR_SUCCESS) {
-                  std::wstring text = name ? name : L"";
-                  size_t slash = text.rfind(L'\\');
-                  opened_[*key] = slash == std::wstring::npos ? text : text.substr(slash + 1);
-              }
-              return status;
-          }),
-          closes_([this, previous = ScopedHook<&Win32Api::RegCloseKey>::Current()](HKEY key) -> LONG {
-              opened_.erase(key);
-              return previous(key);
-          }),
-          writes_([this, previous = ScopedHook<&Win32Api::RegSetKeySecurity>::Current()](
-                      HKEY key, SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor) -> LONG {
-              auto found = opened_.find(key);
-              if (found != opened_.end() && std::find(names_.begin(), names_.end(), found->second) != names_.end())
-                  return ERROR_ACCESS_DENIED;
-              return previous(key, part, descriptor);
-          }) {}
-
-private:
-    std::vector<std::wstring> names_;
-    std::map<HKEY, std::wstring> opened_;
-    ScopedHook<&Win32Api::RegOpenKeyExW> opens_;
-    ScopedHook<&Win32Api::RegCloseKey> closes_;
-    ScopedHook<&Win32Api::RegSetKeySecurity> writes_;
-};
-
-// Makes reading fail where a case says: the query of a value so named (the
-// check for a link's own value excepted), the enumeration of the values, or
-// of the subkeys, of a key so named from the second one on.
-class ReadFailures {
-public:
-    ReadFailures(const Case& c, bool subkeyLists)
+    InjectedFailures(const Case& c, bool subkeyLists)
         : c_(c),
           subkeyLists_(subkeyLists),
           opens_([this, previous = ScopedHook<&Win32Api::RegOpenKeyExW>::Current()](
@@ -375,6 +341,11 @@ public:
           closes_([this, previous = ScopedHook<&Win32Api::RegCloseKey>::Current()](HKEY key) -> LONG {
               opened_.erase(key);
               return previous(key);
+          }),
+          takeovers_([this, previous = ScopedHook<&Win32Api::RegSetKeySecurity>::Current()](
+                         HKEY key, SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor) -> LONG {
+              if (Listed(c_.refusedTakeovers, NameOf(key))) return ERROR_ACCESS_DENIED;
+              return previous(key, part, descriptor);
           }),
           queries_([this, previous = ScopedHook<&Win32Api::RegQueryValueExW>::Current()](
                        HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD bytes) -> LONG {
@@ -396,7 +367,6 @@ public:
           }) {}
 
 private:
-    // Whatever spelling opened it: a failure belongs to the key.
     static bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
         for (const std::wstring& listed : names)
             if (_wcsicmp(listed.c_str(), name.c_str()) == 0) return true;
@@ -412,6 +382,7 @@ private:
     std::map<HKEY, std::wstring> opened_;
     ScopedHook<&Win32Api::RegOpenKeyExW> opens_;
     ScopedHook<&Win32Api::RegCloseKey> closes_;
+    ScopedHook<&Win32Api::RegSetKeySecurity> takeovers_;
     ScopedHook<&Win32Api::RegQueryValueExW> queries_;
     ScopedHook<&Win32Api::RegEnumValueW> values_;
     ScopedHook<&Win32Api::RegEnumKeyExW> subkeys_;
@@ -435,10 +406,9 @@ Outcome RunSearches(const Case& c, bool grouped, int wipe) {
     ::SetLastError(0);
     {
         DeletionRefusal deletions(c.refusedDeletions);
-        TakeoverRefusal takeovers(c.refusedTakeovers);
         // A subkey list that breaks off is not read again by each search that
         // follows a removal (its indices have moved): in list mode only.
-        ReadFailures failures(c, !wipe);
+        InjectedFailures failures(c, !wipe);
         ConsoleCapture capture;
         if (grouped) {
             std::vector<SearchRow> rows;
