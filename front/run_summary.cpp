@@ -170,6 +170,8 @@ void CountFoundInKey(CountedKind kind, wchar_t tag, HKEY key, const wchar_t* sec
 
 void StartCountingFinds() { g_countingFinds = true; }
 
+bool CountingFinds() { return g_countingFinds; }
+
 void CountFoundKey(HKEY key) { CountFoundInKey(kCountedKey, kKeyTag, key, nullptr, nullptr); }
 
 void CountFoundValue(HKEY key, const wchar_t* name) { CountFoundInKey(kCountedValue, kValueTag, key, name, nullptr); }

@@ -32,6 +32,7 @@ enum CountedKind { kCountedKey, kCountedValue, kCountedListEntry, kCountedFile, 
 // plan names each view's folders by their own paths), all without regard to
 // the case of ASCII letters. Memory grows with the items found, nothing else.
 void StartCountingFinds();
+bool CountingFinds();
 void CountFoundKey(HKEY key);
 void CountFoundValue(HKEY key, const wchar_t* name);
 void CountFoundListEntry(HKEY key, const wchar_t* value, const wchar_t* entry);

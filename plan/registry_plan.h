@@ -19,4 +19,9 @@ struct RegistryPlanEntry {
 const int kRegistryPlanSize = 536;
 extern const RegistryPlanEntry kRegistryPlan[kRegistryPlanSize];
 
+// How many rows from entries[0] on (of `count`) are searches that start at the
+// same key: the same root, and a path the registry takes for the same. 0 when
+// entries[0] is no search. One walk of the tree serves them.
+int SearchGroupSize(const RegistryPlanEntry* entries, int count);
+
 u32 RunRegistryPlan(int wipe, int warn);

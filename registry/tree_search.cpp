@@ -3,16 +3,8 @@
 #include "front/error_report.h"
 #include "front/process_state.h"
 #include "front/run_summary.h"
-#include "platform/owned.h"
-#include "registry/key_wipe.h"
 
 namespace {
-
-struct SearchPatterns {
-    const wchar_t* keyName;
-    const wchar_t* valueName;
-    const wchar_t* valueData;
-};
 
 const wchar_t* Shown(const wchar_t* pattern) { return pattern ? pattern : L""; }
 
@@ -22,255 +14,109 @@ const wchar_t* Shown(const wchar_t* pattern) { return pattern ? pattern : L""; }
 const DWORD kEnumeratedDataBytes = 4096;
 const DWORD kTerminatorBytes = 4;
 
-// A value whose data did not come with its enumeration: its type and size by
-// name, then, for REG_SZ only, its data into a zeroed block of its own.
-u32 QueryValueText(HKEY key, const wchar_t* name, const wchar_t* pattern, bool* contains) {
-    *contains = false;
-    DWORD type = REG_NONE, bytes = 0;
-    LONG queried = win32.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
-    if (queried != ERROR_SUCCESS) {
-        KeepStatusAsLastError(queried);
-        return REPORT("RegQueryValueEx failed");
-    }
-    if (type != REG_SZ) return 0;
+enum ReadFailureKind { kValueEnumFailed, kValueQueryFailed, kValueTextMemory };
 
-    OwnedBlock data = bytes <= MAXDWORD - kTerminatorBytes ? AllocateBlock(bytes + kTerminatorBytes) : OwnedBlock();
-    if (!data) return REPORT("Not enough memory");
-    memset(data.get(), 0, bytes + kTerminatorBytes);
-    DWORD read = bytes;
-    queried = win32.RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data.get()), &read);
-    if (queried != ERROR_SUCCESS) {
-        KeepStatusAsLastError(queried);
-        return REPORT("RegQueryValueEx failed");
+// A failure met while reading values: reported when the reading is one
+// search's own, only noted otherwise.
+u32 ReadFailure(bool report, bool* failed, ReadFailureKind kind, LONG status) {
+    *failed = true;
+    if (!report) return 0;
+    switch (kind) {
+        case kValueEnumFailed:
+            KeepStatusAsLastError(status);
+            return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+        case kValueQueryFailed:
+            KeepStatusAsLastError(status);
+            return REPORT("RegQueryValueEx failed");
+        case kValueTextMemory:
+            return REPORT("Not enough memory");
     }
-    *contains = type == REG_SZ && TextContains(BlockAs<wchar_t>(data), pattern);
     return 0;
 }
 
-// The key `name` below the open `parent`; `path` is its full path from the
-// predefined `root`, for the undo file. `underSystem`: the search started
-// under SYSTEM, so every removal in it is. `removalTried` tells the caller
-// that this key may be gone.
-u32 SearchKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, int level,
-              const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool* removalTried);
-
-// Searches the subkeys of a key that is not removed. A removed child's next
-// sibling moves into its index; any other child is stepped over, so each
-// subkey is visited once. The key's own line comes before its first child,
-// unless `namePrinted` says it has been printed already. Each child's full
-// path is the key's `path`, a separator and its name, in a block per level.
-u32 SearchSubkeys(HKEY root, const wchar_t* path, HKEY key, const wchar_t* name, int level,
-                  const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool namePrinted) {
-    size_t pathUnits = wcslen(path);
-    OwnedBlock buffer = AllocateBlock((pathUnits + 1 + kKeyNameUnits) * sizeof(wchar_t));
-    if (!buffer) return REPORT("Not enough memory.");
-    OwnedBlock previousBuffer = AllocateBlock(kKeyNameUnits * sizeof(wchar_t));
-    if (!previousBuffer) return REPORT("Not enough memory.");
-    wchar_t* childPath = BlockAs<wchar_t>(buffer);
-    memcpy(childPath, path, pathUnits * sizeof(wchar_t));
-    childPath[pathUnits] = L'\\';
-    wchar_t* child = childPath + pathUnits + 1;
-    wchar_t* previous = BlockAs<wchar_t>(previousBuffer);
-
-    u32 result = 0;
-    LONG status;
-    bool first = true;
-    bool indexKept = false;
-    for (DWORD i = 0;;) {
-        DWORD size = kKeyNameUnits;
-        status = win32.RegEnumKeyExW(key, i, child, &size, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) break;
-        if (indexKept && wcscmp(child, previous) == 0) {
-            // The child looked removed but is still listed here: never visit it twice.
-            indexKept = false;
-            ++i;
-            continue;
-        }
-        if (first) {
-            // A link below the starting key is never descended into (the
-            // starting key is no link once its subkeys are searched).
-            if (level > 0 && IsRegistryLink(key)) {
-                status = ERROR_NO_MORE_ITEMS;
-                break;
-            }
-            if (!namePrinted) {
-                PrintIndent(level);
-                WidePrint(L"%ls\n", name);
-            }
-            first = false;
-        }
-        bool removalTried = false;
-        result |= SearchKey(root, childPath, key, child, level + 1, patterns, wipe, warn, underSystem, &removalTried);
-
-        indexKept = false;
-        if (!removalTried) {
-            // Nothing tried to remove this child (in list mode nothing ever
-            // does): it is still at this index, so there is no need to reopen it.
-            ++i;
-            continue;
-        }
-        OwnedKey reopened;
-        LONG reopen = OpenChildKey(key, child, KEY_READ, reopened.put());
-        if (reopen == ERROR_SUCCESS) {
-            result |= CloseKeyReported(reopened, child);
-            ++i;
-        } else if (reopen == ERROR_ACCESS_DENIED) {
-            // Still there, but no longer openable: stepped over.
-            ++i;
-        } else {
-            // Removed: the next sibling has moved into this index.
-            wcscpy(previous, child);
-            indexKept = true;
-        }
+void TestName(const SearchPatterns* searches, u32 nameReaders, const wchar_t* name, ValueHits* hits) {
+    for (u32 left = nameReaders; left; left &= left - 1) {
+        int i = __builtin_ctz(left);
+        if (TextContains(name, searches[i].valueName)) hits->byName |= SearchBit(i);
     }
-    if (status != ERROR_NO_MORE_ITEMS) {
-        KeepStatusAsLastError(status);
-        result |= REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
-    }
-    return result;
 }
 
-// Which test the open key passes, if any: its name, then its value names, then
-// its plain string data.
-const wchar_t* MatchOf(HKEY key, const wchar_t* name, const SearchPatterns& patterns, u32* result) {
-    if (patterns.keyName && TextContains(name, patterns.keyName)) return L"lpKeyNameMatch";
-    u32 count = 0;
-    if (patterns.valueName) {
-        *result |= CountMatchingValueNames(key, patterns.valueName, &count);
-        if (count) return L"lpValNameMatch";
+void TestText(const SearchPatterns* searches, u32 dataReaders, const wchar_t* text, ValueHits* hits) {
+    for (u32 left = dataReaders; left; left &= left - 1) {
+        int i = __builtin_ctz(left);
+        if (TextContains(text, searches[i].valueData)) hits->byData |= SearchBit(i);
     }
-    if (patterns.valueData) {
-        *result |= CountMatchingValueData(key, patterns.valueData, &count);
-        if (count) return L"lpValDataMatch";
-    }
-    return nullptr;
 }
 
-void PrintMatch(int level, const wchar_t* name, const wchar_t* matchedBy) {
-    PrintIndent(level);
-    WidePrint(L"%ls\n", name);
-    PrintIndent(level);
-    WidePrint(L"^^^ %ls\n", matchedBy);
+// A value whose data did not come with its enumeration: its type and size by
+// name, then, for REG_SZ only, its data into a zeroed block of its own.
+u32 QueryValueText(HKEY key, const wchar_t* name, const SearchPatterns* searches, u32 dataReaders, bool report,
+                   bool* failed, ValueHits* hits) {
+    DWORD type = REG_NONE, bytes = 0;
+    LONG queried = win32.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    if (queried != ERROR_SUCCESS) return ReadFailure(report, failed, kValueQueryFailed, queried);
+    if (type != REG_SZ) return 0;
+
+    OwnedBlock data = bytes <= MAXDWORD - kTerminatorBytes ? AllocateBlock(bytes + kTerminatorBytes) : OwnedBlock();
+    if (!data) return ReadFailure(report, failed, kValueTextMemory, 0);
+    memset(data.get(), 0, bytes + kTerminatorBytes);
+    DWORD read = bytes;
+    queried = win32.RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data.get()), &read);
+    if (queried != ERROR_SUCCESS) return ReadFailure(report, failed, kValueQueryFailed, queried);
+    if (type == REG_SZ) TestText(searches, dataReaders, BlockAs<wchar_t>(data), hits);
+    return 0;
 }
 
-// Where a search removes what it found, `name` below the open `parent` and
-// root\path in full (its own key already closed): every removal of a search,
-// and every find that warn reports, passes here.
-u32 RemoveFound(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
-                WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried) {
-    u32 result = 0;
-    if (warn) result |= REPORT("Redundant data found");
-    if (!wipe) return result;
-    *removalTried = true;
-    if (WipeKeyAt(root, path, parent, name, shown, scope) != 0)
-        result |= REPORT("Can not RecurseWipeRegTree: %S", shown);
-    else CountRemoved(kCountedKey);
-    if (underSystem) g_rebootNeeded = 1;
-    return result;
-}
-
-u32 SearchKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, int level,
-              const SearchPatterns& patterns, int wipe, int warn, bool underSystem, bool* removalTried) {
-    *removalTried = false;
-    OwnedKey key;
-    LONG status = OpenChildKey(parent, name, KEY_READ, key.put());
-    if (status != ERROR_SUCCESS) {
-        PrintIndent(level);
-        PrintUnopenedKey(status, name);
-        return 0;
+const wchar_t* MatchName(MatchKind kind) {
+    switch (kind) {
+        case kKeyNameMatch:
+            return L"lpKeyNameMatch";
+        case kValueNameMatch:
+            return L"lpValNameMatch";
+        case kValueDataMatch:
+            return L"lpValDataMatch";
+        case kNoMatch:
+            break;
     }
-    u32 result = 0;
-    const wchar_t* matchedBy = MatchOf(key.get(), name, patterns, &result);
-    if (!matchedBy) {
-        result |= SearchSubkeys(root, path, key.get(), name, level, patterns, wipe, warn, underSystem, false);
-        return result | CloseKeyReported(key, name);
-    }
-    PrintMatch(level, name, matchedBy);
-    CountFoundKey(key.get());
-    result |= CloseKeyReported(key, name);
-    return result | RemoveFound(root, path, parent, name, name, kWholeTree, wipe, warn, underSystem, removalTried);
-}
-
-// The search's starting key looks for the family below it and is never
-// removed itself: when it matches, that is said, and its subkeys are searched
-// all the same. A link in its place is listed as itself, never searched, and
-// in wipe mode removed itself.
-u32 SearchFromStart(HKEY root, const wchar_t* path, const SearchPatterns& patterns, int wipe, int warn) {
-    bool underSystem = IsUnderSystem(path);
-    KeyPlace place;
-    OwnedKey key;
-    LONG status = ERROR_SUCCESS;
-    u32 result = OpenStartingKey(root, path, KEY_READ, &place, &key, &status);
-    if (result == 0 && status != ERROR_SUCCESS) PrintUnopenedKey(status, path);
-    if (key) {
-        WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
-                  Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), path);
-        bool removalTried = false;
-        if (IsRegistryLink(key.get())) {
-            u32 keyCount = 0, valueCount = 0;
-            result |= ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
-            CountFoundKey(key.get());
-            result |= CloseKeyReported(key, path);
-            result |= RemoveFound(root, path, place.parent, place.name, path, kLinkOnly, wipe, warn, underSystem,
-                                  &removalTried);
-        } else {
-            const wchar_t* matchedBy = MatchOf(key.get(), path, patterns, &result);
-            if (matchedBy) PrintMatch(0, path, matchedBy);
-            result |= SearchSubkeys(root, path, key.get(), path, 0, patterns, wipe, warn, underSystem,
-                                    matchedBy != nullptr);
-            result |= CloseKeyReported(key, path);
-        }
-    }
-    WidePrint(L"\n");
-    return result;
+    return L"";
 }
 
 }  // namespace
 
-u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lpKeyNameMatch,
-                  const wchar_t* lpValNameMatch, const wchar_t* lpValDataMatch, int wipe, int warn) {
-    SearchPatterns patterns = {lpKeyNameMatch, lpValNameMatch, lpValDataMatch};
-    if (level == 0) return SearchFromStart(parent, name, patterns, wipe, warn);
-    bool removalTried = false;
-    return SearchKey(parent, name, parent, name, level, patterns, wipe, warn, IsUnderSystem(name), &removalTried);
+u32 AllocateValueBuffers(ValueBuffers* buffers) {
+    buffers->name = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
+    if (!buffers->name) return REPORT("Not enough memory.");
+    // Without this block every value's data is queried by name.
+    buffers->data = AllocateBlock(kEnumeratedDataBytes + kTerminatorBytes);
+    return 0;
 }
 
-u32 CountMatchingValueNames(HKEY key, const wchar_t* pattern, u32* count) {
-    *count = 0;
-    OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
-    if (!buffer) return REPORT("Not enough memory.");
-    wchar_t* name = BlockAs<wchar_t>(buffer);
-    LONG status;
-    for (DWORD i = 0;; ++i) {
-        DWORD size = kValueNameUnits;
-        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) break;
-        if (TextContains(name, pattern)) ++*count;
+u32 ReadValueHits(HKEY key, const SearchPatterns* searches, u32 readers, const ValueBuffers& buffers, bool report,
+                  ValueHits* hits, bool* failed) {
+    hits->byName = 0;
+    hits->byData = 0;
+    *failed = false;
+    u32 nameReaders = 0, dataReaders = 0;
+    for (u32 left = readers; left; left &= left - 1) {
+        int i = __builtin_ctz(left);
+        if (searches[i].valueName) nameReaders |= SearchBit(i);
+        if (searches[i].valueData) dataReaders |= SearchBit(i);
     }
-    if (status == ERROR_NO_MORE_ITEMS) return 0;
-    KeepStatusAsLastError(status);
-    return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
-}
-
-u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count) {
-    *count = 0;
-    OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
-    if (!buffer) return REPORT("Not enough memory.");
-    wchar_t* name = BlockAs<wchar_t>(buffer);
-    // Data up to this block's size comes with the enumeration itself, in the
-    // same call as the name; longer data, or all of it when the block is not
-    // to be had, is queried by name.
-    OwnedBlock dataBuffer = AllocateBlock(kEnumeratedDataBytes + kTerminatorBytes);
-    BYTE* data = static_cast<BYTE*>(dataBuffer.get());
+    wchar_t* name = BlockAs<wchar_t>(buffers.name);
+    // Data up to the block's size comes with the enumeration itself, in the
+    // same call as the name; longer data, or all of it when the block is
+    // missing, is queried by name. Names alone need no data at all.
+    BYTE* data = dataReaders ? static_cast<BYTE*>(buffers.data.get()) : nullptr;
     u32 result = 0;
     LONG status;
     for (DWORD i = 0;; ++i) {
         DWORD size = kValueNameUnits, type = REG_NONE, bytes = kEnumeratedDataBytes;
         status = win32.RegEnumValueW(key, i, name, &size, nullptr, data ? &type : nullptr, data, data ? &bytes : nullptr);
         if (status == ERROR_SUCCESS && data && bytes <= kEnumeratedDataBytes) {
+            TestName(searches, nameReaders, name, hits);
             if (type != REG_SZ) continue;
             memset(data + bytes, 0, kTerminatorBytes);
-            if (TextContains(reinterpret_cast<const wchar_t*>(data), pattern)) ++*count;
+            TestText(searches, dataReaders, reinterpret_cast<const wchar_t*>(data), hits);
             continue;
         }
         if (status == ERROR_MORE_DATA && data) {
@@ -279,13 +125,76 @@ u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count) {
             status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
         }
         if (status != ERROR_SUCCESS) break;
-        bool contains = false;
-        result |= QueryValueText(key, name, pattern, &contains);
-        if (contains) ++*count;
+        TestName(searches, nameReaders, name, hits);
+        if (dataReaders) result |= QueryValueText(key, name, searches, dataReaders, report, failed, hits);
     }
-    if (status != ERROR_NO_MORE_ITEMS) {
-        KeepStatusAsLastError(status);
-        result |= REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
-    }
+    if (status != ERROR_NO_MORE_ITEMS) result |= ReadFailure(report, failed, kValueEnumFailed, status);
     return result;
+}
+
+u32 MatchKey(HKEY key, const wchar_t* name, const SearchPatterns& patterns, const ValueBuffers& buffers,
+             MatchKind* kind) {
+    *kind = kNoMatch;
+    if (patterns.keyName && TextContains(name, patterns.keyName)) {
+        *kind = kKeyNameMatch;
+        return 0;
+    }
+    if (!patterns.valueName && !patterns.valueData) return 0;
+    ValueHits hits;
+    bool failed = false;
+    u32 result = ReadValueHits(key, &patterns, SearchBit(0), buffers, true, &hits, &failed);
+    if (hits.byName)
+        *kind = kValueNameMatch;
+    else if (hits.byData)
+        *kind = kValueDataMatch;
+    return result;
+}
+
+void PrintSearchHeader(const SearchPatterns& patterns, const wchar_t* path) {
+    WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
+              Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), path);
+}
+
+void PrintMatch(int level, const wchar_t* name, MatchKind kind) {
+    PrintIndent(level);
+    WidePrint(L"%ls\n", name);
+    PrintIndent(level);
+    WidePrint(L"^^^ %ls\n", MatchName(kind));
+}
+
+u32 ReportSubkeyEnumFailure(LONG status) {
+    KeepStatusAsLastError(status);
+    return REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
+}
+
+// A scan counts each key it finds once, told apart by the key's own kernel
+// name: the key is opened again for it, in a scan only.
+void CountFoundKeyAt(const FoundKey& found) {
+    if (!CountingFinds()) return;
+    OwnedKey key;
+    OpenChildKey(found.parent, found.name, KEY_READ, key.put());
+    CountFoundKey(key.get());
+}
+
+u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried) {
+    u32 result = 0;
+    CountFoundKeyAt(found);
+    if (warn) result |= REPORT("Redundant data found");
+    if (!wipe) return result;
+    *removalTried = true;
+    if (WipeKeyAt(found.root, found.path, found.parent, found.name, found.shown, scope) != 0)
+        result |= REPORT("Can not RecurseWipeRegTree: %S", found.shown);
+    else
+        CountRemoved(kCountedKey);
+    if (underSystem) g_rebootNeeded = 1;
+    return result;
+}
+
+u32 SearchStartThatIsALink(OwnedKey& key, const KeyPlace& place, HKEY root, const wchar_t* path, int wipe, int warn) {
+    u32 keyCount = 0, valueCount = 0;
+    u32 result = ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
+    result |= CloseKeyReported(key, path);
+    FoundKey found = {place.parent, place.name, path, root, path};
+    bool removalTried = false;
+    return result | RemoveFound(found, kLinkOnly, wipe, warn, IsUnderSystem(path), &removalTried);
 }

@@ -1,17 +1,78 @@
-// Recursive search that removes keys found by key name, value name or value data.
+// What a search does at one key, the same whether it walks the tree alone or
+// shares one walk with the searches beside it (registry/search_group.h): its
+// tests of the key, the lines it prints, and the removal of what it found.
 #pragma once
 
+#include "platform/owned.h"
 #include "platform/win32.h"
+#include "registry/key_wipe.h"
 
-// Any of the three texts may be null (not tested). Level 0 at the top: the
-// starting key, searched below and never removed itself (a link in its place
-// is removed itself, never followed).
-// `parent` is a predefined root: the undo file names every removed key by it
-// and the key's full path (at a level above 0, `name` is that path).
-u32 SearchRegTree(HKEY parent, const wchar_t* name, int level, const wchar_t* lpKeyNameMatch,
-                  const wchar_t* lpValNameMatch, const wchar_t* lpValDataMatch, int wipe, int warn);
+// The texts a search looks for; any may be null (not tested).
+struct SearchPatterns {
+    const wchar_t* keyName;
+    const wchar_t* valueName;
+    const wchar_t* valueData;
+};
 
-// Counts the value names of an open key that contain the text.
-u32 CountMatchingValueNames(HKEY key, const wchar_t* pattern, u32* count);
-// Counts the REG_SZ values of an open key whose text contains the text.
-u32 CountMatchingValueData(HKEY key, const wchar_t* pattern, u32* count);
+// The test a key passed, of those tried in this order.
+enum MatchKind { kNoMatch, kKeyNameMatch, kValueNameMatch, kValueDataMatch };
+
+// Buffers for reading a key's values: a value name at the registry's limit,
+// and a block for the data that comes along with each enumeration.
+struct ValueBuffers {
+    OwnedBlock name;
+    OwnedBlock data;  // may be missing: every value's data is then queried by name
+};
+// 0, or the report of a memory shortage.
+u32 AllocateValueBuffers(ValueBuffers* buffers);
+
+// Searches as bits: bit i stands for searches[i].
+inline u32 SearchBit(int search) { return 1u << search; }
+
+// What one reading of a key's values found, by search: a value name that holds
+// its valueName, a REG_SZ value whose text holds its valueData.
+struct ValueHits {
+    u32 byName;
+    u32 byData;
+};
+
+// Reads the values of an open key once for the searches in `readers` (names,
+// and the data as well when a reader tests data). `report`: the reading is one
+// search's own, and each failure met is reported as met; otherwise nothing is
+// reported and *failed says whether anything failed. The reading goes on past
+// a failure as far as it can, the same either way.
+u32 ReadValueHits(HKEY key, const SearchPatterns* searches, u32 readers, const ValueBuffers& buffers, bool report,
+                  ValueHits* hits, bool* failed);
+
+// The test one search alone passes at an open key named `name`, reporting the
+// failures of its reading.
+u32 MatchKey(HKEY key, const wchar_t* name, const SearchPatterns& patterns, const ValueBuffers& buffers,
+             MatchKind* kind);
+
+// "Searching for" with the three texts and the starting key's path.
+void PrintSearchHeader(const SearchPatterns& patterns, const wchar_t* path);
+// The key's line and the "^^^" line under it, naming the test it passed.
+void PrintMatch(int level, const wchar_t* name, MatchKind kind);
+// The report of a subkey enumeration that ended otherwise than at its end.
+u32 ReportSubkeyEnumFailure(LONG status);
+
+// A key that a search found: the open handle of its parent and its own name
+// there, the name its lines show, and where it is in the registry (the
+// predefined root and the full path under it), for whatever records what goes.
+struct FoundKey {
+    HKEY parent;
+    const wchar_t* name;
+    const wchar_t* shown;
+    HKEY root;
+    const wchar_t* path;
+};
+
+// Where a search reports what it found (under warn) and, in wipe mode, removes
+// it (its key already closed): every find of every search passes here.
+// *removalTried: a removal was attempted, so the key may be gone.
+u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried);
+
+// A search whose starting key (open as `key`, at `place`) is a registry link:
+// the link is listed as itself, never searched, and in wipe mode removed
+// itself. Closes the key.
+u32 SearchStartThatIsALink(OwnedKey& key, const KeyPlace& place, HKEY root, const wchar_t* path, int wipe, int warn);

@@ -555,3 +555,50 @@ TEST(RegistryPlanTable, ValueRemovalsAndRepairsStandBetweenTheSearches) {
 }
 
 }  // namespace
+
+namespace {
+
+// The search groups, as the table's own rows give them: consecutive searches
+// from one starting key.
+TEST(RegistryPlanTable, SearchesFromOneStartingKeyRunAsTheseGroups) {
+    std::vector<std::vector<int>> groups;
+    for (int row = 0; row < kRegistryPlanSize;) {
+        int size = SearchGroupSize(kRegistryPlan + row, kRegistryPlanSize - row);
+        if (size > 1) {
+            groups.emplace_back();
+            for (int i = 0; i < size; ++i) groups.back().push_back(kRegistryPlan[row + i].seq);
+        }
+        row += size > 0 ? size : 1;
+    }
+    EXPECT_EQ((std::vector<std::vector<int>>{{169, 170, 171},
+                                             {172, 173, 174},
+                                             {176, 177, 178, 179, 180, 181, 182},
+                                             {183, 184},
+                                             {186, 187},
+                                             {188, 189},
+                                             {201, 202},
+                                             {214, 215},
+                                             {216, 217},
+                                             {225, 226}}),
+              groups);
+}
+
+TEST(RegistryPlanTable, SearchGroupsComparePathsWithoutRegardToCaseAndNeedTheSameRoot) {
+    const RegistryPlanEntry rows[] = {
+        {1, kSearch, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Acme\\List", L"a"},
+        {2, kSearch, HKEY_LOCAL_MACHINE, L"software\\ACME\\list", nullptr, nullptr, L"b"},
+        {3, kSearch, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Acme\\List\\", L"c"},
+        {4, kSearch, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Acme\\List", L"d"},
+        {5, kSearch, HKEY_CURRENT_USER, L"SOFTWARE\\Acme\\List", L"e"},
+        {6, kKey, HKEY_CURRENT_USER, L"SOFTWARE\\Acme\\List"},
+        {7, kSearch, HKEY_CURRENT_USER, L"SOFTWARE\\Acme\\List", L"f"},
+    };
+    EXPECT_EQ(2, SearchGroupSize(rows, 7));
+    EXPECT_EQ(1, SearchGroupSize(rows + 2, 5));
+    EXPECT_EQ(1, SearchGroupSize(rows + 3, 4));
+    EXPECT_EQ(1, SearchGroupSize(rows + 4, 3));
+    EXPECT_EQ(0, SearchGroupSize(rows + 5, 2));
+    EXPECT_EQ(1, SearchGroupSize(rows, 1));
+}
+
+}  // namespace

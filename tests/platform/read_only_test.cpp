@@ -14,7 +14,7 @@
 #include "registry/key_wipe.h"
 #include "registry/revocation.h"
 #include "registry/security_packages.h"
-#include "registry/tree_search.h"
+#include "registry/search_group.h"
 #include "registry/value_match.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"
@@ -115,7 +115,7 @@ TEST_F(ReadOnlyTable, EveryWipeOfTheCleanupIsRefusedAndReportedAndTheMachineStay
     MakeReadOnly(&win32);
     ConsoleCapture capture;
     EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, kTree, 1, 0));
-    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvReadOnly\\Providers", 0, L"Kor-Vane", nullptr,
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvReadOnly\\Providers", L"Kor-Vane", nullptr,
                                 nullptr, 1, 0));
     EXPECT_NE(0u, RemoveMatchingValues(kShared, L"kvssl", 1, 0));
     EXPECT_NE(0u, TlsRegUninstall(1, 0));

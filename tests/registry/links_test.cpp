@@ -1,7 +1,7 @@
 // Registry links at or below a key being listed, wiped or searched are never
 // followed: the link is shown and removed itself, its target stays as it was.
 #include "registry/key_wipe.h"
-#include "registry/tree_search.h"
+#include "registry/search_group.h"
 #include "tests/registry/registry_fixture.h"
 
 namespace {
@@ -95,7 +95,7 @@ TEST_F(RegistryLinks, SearchDoesNotDescendIntoALinkAndWipesOnlyTheLink) {
     decoySecurity_ = KeySecurity(HKEY_LOCAL_MACHINE, kDecoy, KEY_WOW64_64KEY);
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Inner", nullptr, L"kvcsp", 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), L"Inner", nullptr, L"kvcsp", 1, 0));
         Printed printed = SplitReports(capture);
         EXPECT_EQ(std::string::npos, printed.text.find("  Inner")) << printed.text;
         EXPECT_EQ(std::string::npos, printed.text.find("^^^")) << printed.text;
@@ -106,7 +106,7 @@ TEST_F(RegistryLinks, SearchDoesNotDescendIntoALinkAndWipesOnlyTheLink) {
     // A link whose own name matches goes, itself.
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Link", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), L"Link", nullptr, nullptr, 1, 0));
         EXPECT_NE(std::string::npos, capture.out().find("    Link\n    ^^^ lpKeyNameMatch\nDeleted Link\n"))
             << capture.out();
     }
@@ -119,7 +119,7 @@ TEST_F(RegistryLinks, MatchingKeyWithALinkBelowGoesWholeAndTheTargetStays) {
     const std::wstring tree = L"Software\\KvTestMatchAbove";
     PlantTreeWithLink(tree);
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"Sub", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), L"Sub", nullptr, nullptr, 1, 0));
     EXPECT_NE(std::string::npos, capture.out().find("  Sub\n  ^^^ lpKeyNameMatch\nRight changed Sub\nEnum keys in Sub\n"
                                                     "Deleted Link\nDeleted Sub\n"))
         << capture.out();
@@ -135,7 +135,7 @@ TEST_F(RegistryLinks, DanglingLinkIsListedSearchedOnceAndRemoved) {
     ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, tree + L"\\Next"));
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"nothing-matches", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), L"nothing-matches", nullptr, nullptr, 1, 0));
         EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 0, 0));
         EXPECT_NE(std::string::npos, capture.out().find("  Key: Software\\KvTestDangling\\Broken\n"
                                                         "    ValName: SymbolicLinkValue\n"
@@ -178,11 +178,11 @@ TEST_F(RegistryLinks, LinkAtASearchsStartIsListedNotSearchedAndRemovedItself) {
                                "Key: Software\\KvTestLinkSearch\n  ValName: SymbolicLinkValue\n";
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, L"Inner", nullptr, L"keep", 0, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), L"Inner", nullptr, L"keep", 0, 0));
         EXPECT_EQ(listed + "\n", capture.out());
     }
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, L"Inner", nullptr, L"keep", 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), L"Inner", nullptr, L"keep", 1, 0));
     EXPECT_EQ(listed + "Deleted Software\\KvTestLinkSearch\n\n", capture.out());
     EXPECT_FALSE(LinkKeyExists(HKEY_CURRENT_USER, row));
     ExpectDecoyUntouched();
@@ -197,7 +197,7 @@ TEST_F(RegistryLinks, LinkOnAPathInTheUsersHiveIsNotFollowed) {
     const std::wstring row = link + L"\\Inner";
     ConsoleCapture capture;
     EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 1, 0));
-    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), 0, nullptr, nullptr, L"keep", 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), nullptr, nullptr, L"keep", 1, 0));
     EXPECT_EQ("Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n"
               "Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n",
               capture.out());
@@ -212,7 +212,7 @@ TEST_F(RegistryLinks, ListingWipeAndSearchOpenNothingFromTheStartDownWithoutOpen
     OpenRecorder recorder;
     {
         ConsoleCapture capture;
-        SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), 0, L"nothing-matches", nullptr, nullptr, 1, 0);
+        SearchRegTree(HKEY_CURRENT_USER, tree.c_str(), L"nothing-matches", nullptr, nullptr, 1, 0);
         CleanRegKey(HKEY_CURRENT_USER, tree.c_str(), 1, 0);
     }
     for (const RecordedOpen& open : recorder.opens()) {

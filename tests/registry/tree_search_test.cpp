@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <map>
 
-#include "registry/tree_search.h"
+#include "registry/search_group.h"
 #include "tests/registry/registry_fixture.h"
 
 namespace {
@@ -45,13 +45,13 @@ TEST_F(SearchRegTreeTest, FindsAProviderKeyOneLevelDownAndRemovesItInWipeMode) {
                               "  ^^^ lpKeyNameMatch\n";
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", nullptr, nullptr, 0, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"Kor Vane", nullptr, nullptr, 0, 0));
         EXPECT_EQ(found + "\n", capture.out());
     }
     EXPECT_EQ(2u, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders).size());
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"Kor Vane", nullptr, nullptr, 1, 0));
         EXPECT_EQ(found +
                       "Right changed Kor Vane GOST CSP\n"
                       "Enum keys in Kor Vane GOST CSP\n"
@@ -67,7 +67,7 @@ TEST_F(SearchRegTreeTest, FindsAProviderKeyOneLevelDownAndRemovesItInWipeMode) {
 TEST_F(SearchRegTreeTest, MatchingKeyIsNotSearchedBelowAndGoesWhole) {
     Child(L"kvcsp\\kvcsp inner\\kvcsp deepest");
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kvcsp", nullptr, nullptr, 1, 0));
     EXPECT_EQ(1u, Occurrences(capture.out(), "^^^"));
     EXPECT_EQ(std::string::npos, capture.out().find("  kvcsp inner\n"));
     EXPECT_EQ(std::vector<std::wstring>{}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
@@ -81,7 +81,7 @@ TEST_F(SearchRegTreeTest, OnlyPlainStringDataMatchesAndTheKeyGoesWithEverythingI
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Expand", L"Image Path", L"%SystemRoot%\\kvcsp.dll",
                           0, REG_EXPAND_SZ));
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, nullptr, L"kvcsp.dll", 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), nullptr, nullptr, L"kvcsp.dll", 1, 0));
     EXPECT_EQ(0u, capture.out().find(Header("", "", "kvcsp.dll", "SOFTWARE\\KvTestSearch\\Providers") +
                                      "SOFTWARE\\KvTestSearch\\Providers\n  Plain\n  ^^^ lpValDataMatch\n"))
         << capture.out();
@@ -92,7 +92,7 @@ TEST_F(SearchRegTreeTest, ValueNameMatchIsTestedBeforeValueData) {
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Both", L"kvcsp", L"kvcsp"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\DataOnly", L"x", L"kvcsp"));
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, L"kvcsp", L"kvcsp", 0, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), nullptr, L"kvcsp", L"kvcsp", 0, 0));
     EXPECT_NE(std::string::npos, capture.out().find("  Both\n  ^^^ lpValNameMatch\n  DataOnly\n  ^^^ lpValDataMatch\n"))
         << capture.out();
 }
@@ -103,7 +103,7 @@ TEST_F(SearchRegTreeTest, EverySubkeyIsVisitedOnceAtEveryDepthWhileMatchesGo) {
         Child(key);
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
         const std::string& out = capture.out();
         EXPECT_EQ(6u, Occurrences(out, "^^^ lpKeyNameMatch"));
         for (const char* name : {"kv1", "kv2", "kv3", "kv4", "kv5", "kv6"})
@@ -122,7 +122,7 @@ TEST_F(SearchRegTreeTest, ListModeReportsEachMatchUnderWarnAndChangesNothing) {
     std::map<std::wstring, std::vector<std::wstring>> before, after;
     Snapshot(HKEY_LOCAL_MACHINE, kProviders, before);
     ConsoleCapture capture;
-    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, L"kvcsp", 0, 1));
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, L"kvcsp", 0, 1));
     Printed printed = SplitReports(capture);
     EXPECT_EQ(std::vector<std::string>(4, "Redundant data found"), printed.reports);
     EXPECT_EQ(Header("kv", "", "kvcsp", "SOFTWARE\\KvTestSearch\\Providers") +
@@ -151,13 +151,13 @@ TEST_F(SearchRegTreeTest, StartingKeyThatMatchesIsSaidAndSearchedBelowButNeverRe
                                   matchedBy + "\n  Kor Vane card\n  ^^^ lpValDataMatch\n";
         {
             ConsoleCapture capture;
-            EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, keyName, nullptr, L"Kor Vane", 0, 1));
+            EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), keyName, nullptr, L"Kor Vane", 0, 1));
             Printed printed = SplitReports(capture);
             EXPECT_EQ(found + "\n", printed.text);
             EXPECT_EQ(std::vector<std::string>{"Redundant data found"}, printed.reports);
         }
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, keyName, nullptr, L"Kor Vane", 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), keyName, nullptr, L"Kor Vane", 1, 0));
         EXPECT_EQ(found + "Right changed Kor Vane card\nEnum keys in Kor Vane card\nDeleted Kor Vane card\n\n",
                   capture.out());
         EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kProviders, L"Registered by"));
@@ -170,7 +170,7 @@ TEST_F(SearchRegTreeTest, StartingKeyThatMatchesIsSaidAndSearchedBelowButNeverRe
 TEST_F(SearchRegTreeTest, MissingOrInaccessibleKeysArePrintedNotFailed) {
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvTestNoSearch", 0, L"kv", nullptr, nullptr, 1, 1));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvTestNoSearch", L"kv", nullptr, nullptr, 1, 1));
         EXPECT_EQ("Key not exist: SOFTWARE\\KvTestNoSearch\n\n", capture.out());
     }
     Child(L"Closed");
@@ -179,7 +179,7 @@ TEST_F(SearchRegTreeTest, MissingOrInaccessibleKeysArePrintedNotFailed) {
         [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"Closed") == 0; }, LONG(ERROR_ACCESS_DENIED),
         ERROR_ACCESS_DENIED);
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
     EXPECT_NE(std::string::npos,
               capture.out().find("SOFTWARE\\KvTestSearch\\Providers\n  Access denied (skipping): Closed\n  kvAfter\n"))
         << capture.out();
@@ -193,7 +193,7 @@ TEST_F(SearchRegTreeTest, ChildThatNeverOpensIsSteppedOverOnce) {
         [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"Ghost") == 0; }, LONG(ERROR_FILE_NOT_FOUND),
         ERROR_FILE_NOT_FOUND);
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
     EXPECT_EQ(1u, Occurrences(capture.out(), "Key not exist: Ghost\n"));
     EXPECT_EQ(std::vector<std::wstring>{L"Ghost"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
 }
@@ -209,7 +209,7 @@ TEST_F(SearchRegTreeTest, MatchThatSurvivesItsRemovalButNoLongerOpensIsNotVisite
         },
         LONG(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
     ConsoleCapture capture;
-    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
     EXPECT_EQ(1u, Occurrences(capture.out(), "  kvStuck\n"));
     EXPECT_EQ(1u, Occurrences(capture.out(), "Deleted kvNext\n"));
     EXPECT_EQ(std::vector<std::wstring>{L"kvStuck"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
@@ -221,55 +221,65 @@ TEST_F(SearchRegTreeTest, RemovalAnywhereBelowSystemNeedsAReboot) {
     ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, services + L"\\Group\\kvdrv"));
     {
         ConsoleCapture capture;
-        SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), 0, L"kvdrv", nullptr, nullptr, 0, 0);
+        SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), L"kvdrv", nullptr, nullptr, 0, 0);
     }
     EXPECT_EQ(0u, g_rebootNeeded) << "list mode";
     Child(L"kvdrv");
     {
         ConsoleCapture capture;
-        SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kvdrv", nullptr, nullptr, 1, 0);
+        SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kvdrv", nullptr, nullptr, 1, 0);
     }
     EXPECT_EQ(0u, g_rebootNeeded) << "under SOFTWARE";
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), 0, L"kvdrv", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, services.c_str(), L"kvdrv", nullptr, nullptr, 1, 0));
     }
     EXPECT_EQ(1u, g_rebootNeeded) << "two levels below a SYSTEM path";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, services + L"\\Group\\kvdrv"));
 }
 
-TEST_F(SearchRegTreeTest, CountsValueNamesAndPlainStringData) {
+// One reading of a key's values tests several searches at once: names for
+// those with a value-name text, REG_SZ data only for those with a data text.
+TEST_F(SearchRegTreeTest, OneReadingTestsNamesAndPlainStringDataForEverySearch) {
     const std::wstring path = kProviders + L"\\Counted";
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"kv name", L"kv data"));
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"other", L"more kv data"));
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"expand", L"kv", 0, REG_EXPAND_SZ));
-    ASSERT_TRUE(SetMultiString(HKEY_LOCAL_MACHINE, path, L"multi", {L"kv"}));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"kv name", L"plain text"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"expand", L"expand text", 0, REG_EXPAND_SZ));
+    ASSERT_TRUE(SetMultiString(HKEY_LOCAL_MACHINE, path, L"multi", {L"multi text"}));
     // Odd size and no NUL: the text still ends inside its buffer.
     ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, path, L"odd", REG_SZ, "k\0v\0x", 5));
+    const SearchPatterns searches[] = {{nullptr, L"kv", nullptr},      {nullptr, L"text", nullptr},
+                                       {nullptr, nullptr, L"plain"},   {nullptr, nullptr, L"expand"},
+                                       {nullptr, nullptr, L"multi"},   {nullptr, nullptr, L"kvx"},
+                                       {nullptr, nullptr, L""},        {nullptr, L"odd", L"nowhere"}};
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
-    u32 count = 99;
-    EXPECT_EQ(0u, CountMatchingValueNames(key, L"kv", &count));
-    EXPECT_EQ(1u, count);
-    EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
-    EXPECT_EQ(3u, count);
-    EXPECT_EQ(0u, CountMatchingValueData(key, L"", &count));
-    EXPECT_EQ(3u, count);
+    ValueBuffers buffers;
+    ASSERT_EQ(0u, AllocateValueBuffers(&buffers));
+    ValueHits hits = {99, 99};
+    bool failed = true;
+    EXPECT_EQ(0u, ReadValueHits(key, searches, 0xFF, buffers, false, &hits, &failed));
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(SearchBit(0) | SearchBit(7), hits.byName);
+    EXPECT_EQ(SearchBit(2) | SearchBit(5) | SearchBit(6), hits.byData);
+    // Only the searches asked for are tested.
+    EXPECT_EQ(0u, ReadValueHits(key, searches, SearchBit(5), buffers, true, &hits, &failed));
+    EXPECT_EQ(0u, hits.byName);
+    EXPECT_EQ(SearchBit(5), hits.byData);
     ::RegCloseKey(key);
 }
 
 // Data too long to come with its enumeration is queried by name: it still
-// counts when it is REG_SZ and holds the text, and only then.
-TEST_F(SearchRegTreeTest, LongDataIsReadByNameAndCountsOnlyAsPlainString) {
+// matches when it is REG_SZ and holds the text, and only then.
+TEST_F(SearchRegTreeTest, LongDataIsReadByNameAndMatchesOnlyAsPlainString) {
     const std::wstring path = kProviders + L"\\Long";
     const std::wstring filler(5000, L'x');
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long match", filler + L"kv data", 0));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long other", filler + filler, 0));
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long expand", filler + L"kv", 0, REG_EXPAND_SZ));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long expand", filler + L"kv expand", 0, REG_EXPAND_SZ));
     const std::string binary(70000, 'k');
     ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, path, L"long binary", REG_BINARY, binary.data(),
                          static_cast<DWORD>(binary.size())));
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"short", L"kv", 0));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"short", L"kv short", 0));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
     std::vector<std::wstring> queried;
@@ -279,9 +289,15 @@ TEST_F(SearchRegTreeTest, LongDataIsReadByNameAndCountsOnlyAsPlainString) {
             if (!data) queried.push_back(name);
             return real(k, name, reserved, type, data, bytes);
         });
-    u32 count = 99;
-    EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
-    EXPECT_EQ(2u, count);
+    const SearchPatterns searches[] = {{nullptr, nullptr, L"xkv data"}, {nullptr, nullptr, L"kv expand"},
+                                       {nullptr, nullptr, L"\x6b6b\x6b6b"}, {nullptr, nullptr, L"kv short"}};
+    ValueBuffers buffers;
+    ASSERT_EQ(0u, AllocateValueBuffers(&buffers));
+    ValueHits hits;
+    bool failed = true;
+    EXPECT_EQ(0u, ReadValueHits(key, searches, 0xF, buffers, true, &hits, &failed));
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(SearchBit(0) | SearchBit(3), hits.byData);
     std::sort(queried.begin(), queried.end());
     EXPECT_EQ((std::vector<std::wstring>{L"long binary", L"long expand", L"long match", L"long other"}), queried);
     ::RegCloseKey(key);
@@ -307,37 +323,53 @@ TEST_F(SearchRegTreeTest, ValueDataSearchReadsEachValueOnce) {
             return real(k, n, r, t, d, b);
         });
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, nullptr, nullptr, L"kvcsp", 0, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), nullptr, nullptr, L"kvcsp", 0, 0));
     EXPECT_EQ(1 + 5 + 1, enumerations) << "Providers: the end of its values; Leaf: five values and the end";
     EXPECT_EQ(0, queries);
 }
 
 // Without the block that carries data along, or when a long value's query
-// fails, the search reads and reports as it always did.
-TEST_F(SearchRegTreeTest, LongDataQueryFailuresAreReportedAndTheSearchGoesOn) {
+// fails, the reading goes on: a search's own reading reports each failure as
+// met, a shared one only says that something failed.
+TEST_F(SearchRegTreeTest, LongDataQueryFailuresAreReportedAndTheReadingGoesOn) {
     const std::wstring path = kProviders + L"\\Long";
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"long", std::wstring(5000, L'x') + L"kv", 0));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path, L"short", L"kv", 0));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
-    u32 count = 99;
+    const SearchPatterns searches[] = {{nullptr, nullptr, L"xkv"}, {nullptr, nullptr, L"kv"}};
+    ValueHits hits;
+    bool failed = false;
     {
-        auto noDataBlock = FailNthAllocation(2);
-        EXPECT_EQ(0u, CountMatchingValueData(key, L"kv", &count));
-        EXPECT_EQ(2u, count);
+        ValueBuffers withoutDataBlock;
+        {
+            auto noDataBlock = FailNthAllocation(2);
+            ASSERT_EQ(0u, AllocateValueBuffers(&withoutDataBlock));
+        }
+        EXPECT_EQ(0u, ReadValueHits(key, searches, 3, withoutDataBlock, true, &hits, &failed));
+        EXPECT_EQ(3u, hits.byData);
+        EXPECT_FALSE(failed);
     }
+    ValueBuffers buffers;
+    ASSERT_EQ(0u, AllocateValueBuffers(&buffers));
     for (int failing : {1, 2}) {
-        auto fail = FailNthCall<&Win32Api::RegQueryValueExW>(failing, LONG(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
-        ConsoleCapture capture;
-        EXPECT_EQ(u32(ERROR_FILE_NOT_FOUND), CountMatchingValueData(key, L"kv", &count)) << failing;
-        EXPECT_EQ(1u, count) << failing;
-        EXPECT_EQ(std::vector<std::string>{"RegQueryValueEx failed"}, SplitReports(capture).reports) << failing;
+        for (bool report : {true, false}) {
+            auto fail = FailNthCall<&Win32Api::RegQueryValueExW>(failing, LONG(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
+            ConsoleCapture capture;
+            EXPECT_EQ(report ? u32(ERROR_FILE_NOT_FOUND) : 0u, ReadValueHits(key, searches, 3, buffers, report, &hits, &failed))
+                << failing;
+            EXPECT_TRUE(failed);
+            EXPECT_EQ(SearchBit(1), hits.byData) << failing;
+            EXPECT_EQ(report ? std::vector<std::string>{"RegQueryValueEx failed"} : std::vector<std::string>{},
+                      SplitReports(capture).reports)
+                << failing;
+        }
     }
     {
-        auto noMemory = FailNthAllocation(3);
+        auto noMemory = FailNthAllocation(1);
         ConsoleCapture capture;
-        EXPECT_NE(0u, CountMatchingValueData(key, L"kv", &count));
-        EXPECT_EQ(1u, count);
+        EXPECT_NE(0u, ReadValueHits(key, searches, 3, buffers, true, &hits, &failed));
+        EXPECT_EQ(SearchBit(1), hits.byData);
         EXPECT_EQ(std::vector<std::string>{"Not enough memory"}, SplitReports(capture).reports);
     }
     ::RegCloseKey(key);
@@ -356,13 +388,13 @@ TEST_F(SearchRegTreeTest, OnlyARemovedChildIsOpenedAgain) {
     {
         OpenRecorder recorder;
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 0, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 0, 0));
         for (const wchar_t* name : {L"kv1", L"Other", L"kv2", L"Plain"}) EXPECT_EQ(1, opensOf(recorder, name)) << Utf8(name);
     }
     {
         OpenRecorder recorder;
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"kv", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
         for (const wchar_t* name : {L"Other", L"Plain"}) EXPECT_EQ(1, opensOf(recorder, name)) << Utf8(name);
         for (const wchar_t* name : {L"kv1", L"kv2"}) EXPECT_EQ(2, opensOf(recorder, name)) << Utf8(name);
     }
@@ -377,7 +409,7 @@ TEST_F(SearchRegTreeTest, NamesAtTheRegistrysLimitsAreSearchedAndTheFamilysKeySt
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\" + longKey, L"Image Path", L"acme.dll"));
     Child(L"Kor Vane GOST CSP");
     ConsoleCapture capture;
-    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), 0, L"Kor Vane", L"kv", L"kvcsp", 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"Kor Vane", L"kv", L"kvcsp", 1, 0));
     EXPECT_EQ(Header("Kor Vane", "kv", "kvcsp", "SOFTWARE\\KvTestSearch\\Providers") +
                   "SOFTWARE\\KvTestSearch\\Providers\n"
                   "  Kor Vane GOST CSP\n  ^^^ lpKeyNameMatch\n"
@@ -395,14 +427,14 @@ TEST_F(SearchRegTreeTest, EachViewSearchesAndRemovesOnlyItsOwnTree) {
     g_registryView = KEY_WOW64_64KEY;
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), L"kvcsp", nullptr, nullptr, 1, 0));
     }
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_64KEY));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_32KEY));
     g_registryView = 0;
     {
         ConsoleCapture capture;
-        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), 0, L"kvcsp", nullptr, nullptr, 1, 0));
+        EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, path.c_str(), L"kvcsp", nullptr, nullptr, 1, 0));
     }
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\kvcsp", KEY_WOW64_32KEY));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));

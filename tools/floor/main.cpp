@@ -7,10 +7,13 @@
 // keys needs:
 //   - one open and one close per key, and one size query per key (RegQueryInfoKeyW)
 //     in place of the two calls that end its enumerations;
+//   - one walk per distinct tree per pass: consecutive searches from the same
+//     starting key (plan/search_groups.cpp) read each key once together;
 //   - one call per subkey and per value; a value-data search reads the data with
-//     the enumeration itself and stops at the first match;
-//   - a subkey whose name matches a key-name search is never opened, a key that
-//     matched is never searched below;
+//     the enumeration itself and stops at its first match;
+//   - a subkey whose name matches every key-name search still looking is never
+//     opened, a key is searched below only for the searches it did not match
+//     (the starting key for all of them);
 //   - value-name removals enumerate one key's names, the list repairs read one value.
 // It changes nothing and prints nothing on standard output but a summary; the
 // call counts go to standard error as "calls <Function> <count>" lines and
@@ -114,37 +117,44 @@ void ListTree(HKEY key) {
     }
 }
 
-void SearchByKeyName(HKEY key, const wchar_t* pattern) {
+// Consecutive searches from one starting key: one walk serves them all.
+// `searching`: the searches that look at this key's values and below it.
+// A value-data search stops reading values once it matched; a search that
+// matched a key never looks below it, and a subkey whose name every search
+// still looking matches by name is never opened.
+void SearchGroup(HKEY key, const RegistryPlanEntry* searches, unsigned searching, bool start) {
     KeyShape shape = Shape(key);
-    for (DWORD i = 0; i < shape.subkeys; ++i) {
-        if (!EnumKey(key, i)) break;
-        if (Contains(g_keyName, pattern)) {
-            ++g_matches;
-            continue;
-        }
-        HKEY child = nullptr;
-        if (Open(key, g_keyName, REG_OPTION_OPEN_LINK, &child) != ERROR_SUCCESS) continue;
-        SearchByKeyName(child, pattern);
-        Close(child);
-    }
-}
-
-void SearchByValueData(HKEY key, const wchar_t* pattern) {
-    KeyShape shape = Shape(key);
-    if (g_data.size() < shape.longestData + 4) g_data.resize(shape.longestData + 4);
-    for (DWORD i = 0; i < shape.values; ++i) {
+    unsigned readers = 0;
+    for (int i = 0; i < 32; ++i)
+        if ((searching >> i & 1) && (searches[i].lpValDataMatch || searches[i].lpValNameMatch)) readers |= 1u << i;
+    unsigned matched = 0;
+    if (readers && g_data.size() < shape.longestData + 4) g_data.resize(shape.longestData + 4);
+    for (DWORD i = 0; readers & ~matched && i < shape.values; ++i) {
         DWORD type = REG_NONE;
         if (!EnumValueWithData(key, i, &type)) break;
-        if (type == REG_SZ && Contains(reinterpret_cast<const wchar_t*>(g_data.data()), pattern)) {
-            ++g_matches;
-            return;
+        for (int r = 0; r < 32; ++r) {
+            if (!(readers >> r & 1)) continue;
+            const RegistryPlanEntry& search = searches[r];
+            if ((search.lpValNameMatch && Contains(g_valueName, search.lpValNameMatch)) ||
+                (search.lpValDataMatch && type == REG_SZ &&
+                 Contains(reinterpret_cast<const wchar_t*>(g_data.data()), search.lpValDataMatch)))
+                matched |= 1u << r;
         }
     }
-    for (DWORD i = 0; i < shape.subkeys; ++i) {
+    for (unsigned left = matched; left; left &= left - 1) ++g_matches;
+    // The starting key is searched below whatever it matched.
+    unsigned below = start ? searching : searching & ~matched;
+    for (DWORD i = 0; below && i < shape.subkeys; ++i) {
         if (!EnumKey(key, i)) break;
+        unsigned byName = 0;
+        for (int r = 0; r < 32; ++r)
+            if ((below >> r & 1) && searches[r].lpKeyNameMatch && Contains(g_keyName, searches[r].lpKeyNameMatch))
+                byName |= 1u << r;
+        for (unsigned left = byName; left; left &= left - 1) ++g_matches;
+        if (!(below & ~byName)) continue;
         HKEY child = nullptr;
         if (Open(key, g_keyName, REG_OPTION_OPEN_LINK, &child) != ERROR_SUCCESS) continue;
-        SearchByValueData(child, pattern);
+        SearchGroup(child, searches, below & ~byName, false);
         Close(child);
     }
 }
@@ -159,17 +169,23 @@ void ReadOneValue(const wchar_t* path, const wchar_t* name) {
     Close(key);
 }
 
-void RunEntry(const RegistryPlanEntry& entry) {
+// Runs the row, or the group of searches that starts with it; returns how many rows it took.
+int RunEntry(const RegistryPlanEntry* entries, int left) {
+    const RegistryPlanEntry& entry = entries[0];
+    int group = SearchGroupSize(entries, left);
+    if (group > 32) group = 32;
+    int taken = group > 0 ? group : 1;
     if (entry.kind == kTlsPackages || entry.kind == kSslPackages) {
         ReadOneValue(L"SYSTEM\\CurrentControlSet\\Control\\Lsa", L"Security Packages");
-        return;
+        return taken;
     }
     if (entry.kind == kRevocation) {
         ReadOneValue(L"SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CertDllVerifyRevocation\\DEFAULT", L"Dll");
-        return;
+        return taken;
     }
     HKEY key = nullptr;
-    if (Open(entry.kind == kValueMatch ? HKEY_LOCAL_MACHINE : entry.root, entry.path, 0, &key) != ERROR_SUCCESS) return;
+    if (Open(entry.kind == kValueMatch ? HKEY_LOCAL_MACHINE : entry.root, entry.path, 0, &key) != ERROR_SUCCESS)
+        return taken;
     switch (entry.kind) {
         case kKey:
             ListTree(key);
@@ -181,17 +197,13 @@ void RunEntry(const RegistryPlanEntry& entry) {
             break;
         }
         case kSearch:
-            if (entry.lpKeyNameMatch && Contains(entry.path, entry.lpKeyNameMatch))
-                ++g_matches;
-            else if (entry.lpKeyNameMatch)
-                SearchByKeyName(key, entry.lpKeyNameMatch);
-            else if (entry.lpValDataMatch)
-                SearchByValueData(key, entry.lpValDataMatch);
+            SearchGroup(key, entries, group >= 32 ? 0xFFFFFFFFu : (1u << group) - 1, true);
             break;
         default:
             break;
     }
     Close(key);
+    return taken;
 }
 
 bool IsWow64() {
@@ -212,7 +224,7 @@ int wmain() {
     passes.push_back(0);
     for (REGSAM view : passes) {
         g_view = view;
-        for (const RegistryPlanEntry& entry : kRegistryPlan) RunEntry(entry);
+        for (int row = 0; row < kRegistryPlanSize;) row += RunEntry(kRegistryPlan + row, kRegistryPlanSize - row);
     }
 
     unsigned long long total = 0;
