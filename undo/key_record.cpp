@@ -232,25 +232,32 @@ u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key) {
     return RecordValues(&walk, key);
 }
 
-u32 RecordLink(RegText* text, HKEY root, const wchar_t* path, HKEY link) {
+namespace {
+
+// The data block and the key's line of a record of one item of root\path.
+u32 StartItemRecord(HKEY root, const wchar_t* path, DataBlock* data, KeyName* keyName, size_t* keyNameUnits) {
     const wchar_t* rootName = RegRootName(root);
     if (!rootName) return ReportNotARoot();
+    if (!data->Reserve(kFirstDataBytes) || !StartKeyName(keyName, rootName, path, keyNameUnits))
+        return ReportOutOfMemory();
+    return 0;
+}
+
+}  // namespace
+
+u32 RecordLink(RegText* text, HKEY root, const wchar_t* path, HKEY link) {
     DataBlock data;
     KeyName keyName;
     size_t keyNameUnits = 0;
-    if (!data.Reserve(kFirstDataBytes) || !StartKeyName(&keyName, rootName, path, &keyNameUnits))
-        return ReportOutOfMemory();
+    if (u32 failure = StartItemRecord(root, path, &data, &keyName, &keyNameUnits)) return failure;
     return RecordLinkOf(text, link, keyName.units(), keyNameUnits, &data);
 }
 
 u32 RecordValue(RegText* text, HKEY root, const wchar_t* path, HKEY key, const wchar_t* name) {
-    const wchar_t* rootName = RegRootName(root);
-    if (!rootName) return ReportNotARoot();
     DataBlock data;
     KeyName keyName;
     size_t keyNameUnits = 0;
-    if (!data.Reserve(kFirstDataBytes) || !StartKeyName(&keyName, rootName, path, &keyNameUnits))
-        return ReportOutOfMemory();
+    if (u32 failure = StartItemRecord(root, path, &data, &keyName, &keyNameUnits)) return failure;
     DWORD type = REG_NONE, bytes = 0;
     LONG status = QueryValue(key, name, &data, &type, &bytes);
     if (status == ERROR_FILE_NOT_FOUND) return 0;

@@ -26,6 +26,7 @@
 #   kv_expect_same_registry BEFORE AFTER TEXT   two such exports are equal
 #   kv_comparable_output FILE   a run's output without what differs from run to run by design
 #   kv_undo_files FILE          the undo files a run's output names, one Windows path a line
+#   kv_expect_same_output FIRST SECOND   two runs printed the same, but for what kv_comparable_output drops
 
 KV_FOOTPRINT="$KV_BUILD_DIR/kvfootprint.exe"
 KV_PROGRAM=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
@@ -336,3 +337,15 @@ kv_comparable_output() {
 }
 
 kv_undo_files() { sed -n 's/^Undo file: //p' "$1"; }
+
+kv_expect_same_output() {
+    local first=$1 second=$2 difference
+    kv_comparable_output "$KV_OUT/$first.out" >"$KV_OUT/$first.comparable"
+    kv_comparable_output "$KV_OUT/$second.out" >"$KV_OUT/$second.comparable"
+    difference=$(diff "$KV_OUT/$first.comparable" "$KV_OUT/$second.comparable" | head -20)
+    if [ -z "$difference" ]; then
+        kv_pass "the $second run prints what the $first printed, undo and temporary file names apart"
+    else
+        kv_fail "the $second run prints what the $first printed" "$difference"
+    fi
+}
