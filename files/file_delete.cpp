@@ -1,8 +1,8 @@
 #include "files/file_delete.h"
 
 #include "files/path_buffer.h"
-#include "front/error_report.h"
-#include "front/run_summary.h"
+#include "run/error_report.h"
+#include "run/run_summary.h"
 #include "platform/owned.h"
 
 namespace {

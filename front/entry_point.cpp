@@ -1,6 +1,6 @@
 #include "front/entry_point.h"
 
-#include "front/process_state.h"
+#include "run/process_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "front/install_command.h"
 
-#include "front/run_summary.h"
+#include "run/run_summary.h"
 #include "plan/file_plan.h"
 #include "plan/registry_plan.h"
 #include "registry/key_wipe.h"

@@ -1,10 +1,10 @@
 // The order of a run: options, privilege, the 64-bit passes under WOW64, the
 // native passes, the key settings, the last line, the reboot prompt.
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "front/install_command.h"
 #include "front/option_scanner.h"
 #include "front/privileges.h"
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "platform/file_redirection.h"
 #include "undo/undo_file.h"
 

@@ -1,6 +1,6 @@
 #include "front/privileges.h"
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "platform/owned.h"
 
 namespace {

@@ -1,9 +1,16 @@
 #include "front/scan_command.h"
 
 #include "front/entry_point.h"
-#include "front/run_summary.h"
+#include "platform/read_only.h"
+#include "run/error_report.h"
+#include "run/run_summary.h"
+
+void ReportRefusedCall(const char* function) {
+    ErrorReport("kvscan", __LINE__, "%s refused: this check changes nothing", function);
+}
 
 u32 RunScanCommand(int argc, wchar_t** argv, const InstallSteps& steps) {
+    ReportRefusalsThrough(&ReportRefusedCall);
     win32.setlocale(LC_ALL, "");
     for (int i = 1; i < argc; ++i) {
         if (AsksForHelp(argv[i])) continue;

@@ -3,8 +3,8 @@
 #include "files/directory_wipe.h"
 #include "files/file_delete.h"
 #include "files/oem_inf.h"
-#include "front/error_report.h"
-#include "front/process_state.h"
+#include "run/error_report.h"
+#include "run/process_state.h"
 #include "platform/owned.h"
 
 namespace {

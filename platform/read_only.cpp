@@ -1,7 +1,5 @@
 #include "platform/read_only.h"
 
-#include "front/error_report.h"
-
 namespace read_only_detail {
 
 namespace {
@@ -23,9 +21,11 @@ const DWORD kChangingAccess = GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | DE
                               FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
                               FILE_DELETE_CHILD;
 
+RefusalReport g_refusalReport = nullptr;
+
 void ReportRefused(const char* name) {
     win32.SetLastError(ERROR_ACCESS_DENIED);
-    ErrorReport("kvscan", __LINE__, "%s refused: this check changes nothing", name);
+    if (g_refusalReport) g_refusalReport(name);
 }
 
 }  // namespace
@@ -56,6 +56,8 @@ HANDLE WINAPI OpenExistingForReading(LPCWSTR path, DWORD access, DWORD share, LP
 }
 
 }  // namespace read_only_detail
+
+void ReportRefusalsThrough(RefusalReport report) { read_only_detail::g_refusalReport = report; }
 
 void MakeReadOnly(Win32Api* table) {
     using namespace read_only_detail;

@@ -44,6 +44,12 @@ const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 // Turns `table` into the read-only table.
 void MakeReadOnly(Win32Api* table);
 
+// A refused call is reported through this, once the program that runs
+// read-only has set it (the platform layer has no reports of its own); the
+// last error is ERROR_ACCESS_DENIED when it is called.
+using RefusalReport = void (*)(const char* function);
+void ReportRefusalsThrough(RefusalReport report);
+
 namespace read_only_detail {
 
 #define KV_READ_ONLY_ROW(name, type) kWin32Row_##name,

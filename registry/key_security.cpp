@@ -1,7 +1,7 @@
 #include "registry/key_security.h"
 
-#include "front/error_report.h"
-#include "front/process_state.h"
+#include "run/error_report.h"
+#include "run/process_state.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 

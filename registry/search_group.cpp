@@ -1,6 +1,6 @@
 #include "registry/search_group.h"
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "registry/value_match.h"
 
-#include "front/error_report.h"
-#include "front/process_state.h"
-#include "front/run_summary.h"
+#include "run/error_report.h"
+#include "run/process_state.h"
+#include "run/run_summary.h"
 #include "platform/owned.h"
 #include "registry/key_wipe.h"
 #include "undo/undo_file.h"

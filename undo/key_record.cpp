@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "platform/owned.h"
 
 namespace {

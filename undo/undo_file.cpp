@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "platform/owned.h"
 #include "undo/key_record.h"
 #include "undo/reg_format.h"

@@ -10,7 +10,7 @@
 
 #include "front/entry_point.h"
 #include "front/install_command.h"
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "tests/support/capture.h"
 #include "tests/support/hooks.h"
 #include "tests/support/machine.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "files/directory_wipe.h"
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "tests/files/file_checks.h"
 
 #include <winioctl.h>

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "files/file_delete.h"
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "tests/files/file_checks.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "files/oem_inf.h"
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "tests/files/file_checks.h"
 
 // The tests work in the prefix's real inf folder; Wine lists it sorted by name.

@@ -4,7 +4,7 @@
 
 #include "files/directory_wipe.h"
 #include "files/file_delete.h"
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "tests/files/file_checks.h"
 
 namespace {

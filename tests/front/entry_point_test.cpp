@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "front/entry_point.h"
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "tests/support/capture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "front/install_command.h"
-#include "front/process_state.h"
-#include "front/run_summary.h"
+#include "run/process_state.h"
+#include "run/run_summary.h"
 #include "platform/file_redirection.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "front/install_command.h"
-#include "front/run_summary.h"
+#include "run/run_summary.h"
 #include "front/scan_command.h"
 #include "plan/identifiers.h"
 #include "tests/support/capture.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "plan/file_plan.h"
 #include "plan/registry_plan.h"
 #include "platform/file_redirection.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "plan/registry_plan.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"

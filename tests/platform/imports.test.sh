@@ -1,19 +1,61 @@
 #!/usr/bin/env bash
-# The shipped programs are self-contained 32-bit executables that run on a bare
+# How the shipped programs are put together. Their sources stand in rooms on
+# floors, and every include points to the same room or a room below, with no
+# cycle. They are self-contained 32-bit executables that run on a bare
 # Windows XP or later: they import only from system DLLs, and the functions
 # that XP lacks are looked up at run time instead of imported. kvscan.exe, the
 # read-only check, imports none of the functions that change the machine
 # (the writing entries of platform/read_only.h), all of which kvclean.exe does.
 set -u
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The rooms, ground floor first: a room may include from itself and from the
+# rooms before it.
+rooms="platform run files undo registry plan front"
+if ! python3 - "$KV_SOURCE_DIR" $rooms <<'PYTHON'
+import os, re, sys
+source, rooms = sys.argv[1], sys.argv[2:]
+floor = {room: i for i, room in enumerate(rooms)}
+includes = {}
+for room in rooms:
+    for name in sorted(os.listdir(os.path.join(source, room))):
+        if name.endswith((".cpp", ".h")):
+            text = open(os.path.join(source, room, name), encoding="utf-8").read()
+            includes[room + "/" + name] = re.findall(r'^#include "([^"]+)"', text, re.M)
+bad = 0
+for path, targets in includes.items():
+    for target in targets:
+        room = target.split("/")[0]
+        if room not in floor:
+            print(f"FAIL: {path} includes {target}, which stands in no room of the program"); bad += 1
+        elif floor[room] > floor[path.split("/")[0]]:
+            print(f"FAIL: {path} includes {target}, a room above its own"); bad += 1
+state = {}
+def visit(path, trail):
+    if state.get(path) == 1:
+        global bad
+        print("FAIL: includes run in a cycle: " + " -> ".join(trail[trail.index(path):] + [path])); bad += 1
+        return
+    if state.get(path) == 2: return
+    state[path] = 1
+    for target in includes.get(path, []):
+        visit(target, trail + [path])
+    state[path] = 2
+for path in includes: visit(path, [])
+print(f"{len(includes)} source files in {len(rooms)} rooms: every include points down" if not bad else "")
+sys.exit(1 if bad else 0)
+PYTHON
+then
+    fail "the rooms' includes"
+fi
 program=${KV_PROGRAM:-$KV_BUILD_DIR/kvclean.exe}
 scanner=${KV_SCANNER:-$KV_BUILD_DIR/kvscan.exe}
 objdump=${KV_OBJDUMP:-i686-w64-mingw32-objdump}
 if [ ! -f "$program" ]; then
-    echo "kvclean.exe is not built yet: nothing to check"
-    exit 0
+    echo "kvclean.exe is not built yet: no import table to check"
+    exit $((failures > 0))
 fi
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # imported_functions EXE: one imported name a line.
 imported_functions() {

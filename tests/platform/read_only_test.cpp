@@ -10,6 +10,7 @@
 #include "files/file_delete.h"
 #include "files/oem_inf.h"
 #include "front/privileges.h"
+#include "front/scan_command.h"
 #include "platform/read_only.h"
 #include "registry/key_wipe.h"
 #include "registry/revocation.h"
@@ -113,6 +114,7 @@ TEST_F(ReadOnlyTable, EveryWipeOfTheCleanupIsRefusedAndReportedAndTheMachineStay
     const std::string before = Machine();
 
     MakeReadOnly(&win32);
+    ReportRefusalsThrough(&ReportRefusedCall);
     ConsoleCapture capture;
     EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, kTree, 1, 0));
     EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvReadOnly\\Providers", L"Kor-Vane", nullptr,

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "front/process_state.h"
+#include "run/process_state.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // What of the family is on the machine, item by item as kvclean and kvscan
-// count it (front/run_summary.h): a key row is one key tree, a value row one
+// count it (run/run_summary.h): a key row is one key tree, a value row one
 // value, each of the family's entries in the LSA package list and each
 // revocation provider list that does not start with cryptnet.dll one list
 // entry; a file in the system or INF folder is one file, everything under one

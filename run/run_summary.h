@@ -14,7 +14,7 @@
 //                    family's program folders, its Start Menu folders)
 // deferred: every file and folder that a wipe pass scheduled for deletion at
 // the next reboot, inside a removed folder too; failures: every report that
-// is not a find (front/error_report.h).
+// is not a find (run/error_report.h).
 #pragma once
 
 #include "platform/win32.h"

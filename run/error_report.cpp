@@ -1,4 +1,4 @@
-#include "front/error_report.h"
+#include "run/error_report.h"
 
 #include "platform/owned.h"
 

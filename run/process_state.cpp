@@ -1,4 +1,4 @@
-#include "front/process_state.h"
+#include "run/process_state.h"
 
 u32 g_registryView = 0;
 u32 g_rebootNeeded = 0;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "tests/support/capture.h"
 
 namespace {

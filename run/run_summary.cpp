@@ -1,6 +1,6 @@
-#include "front/run_summary.h"
+#include "run/run_summary.h"
 
-#include "front/error_report.h"
+#include "run/error_report.h"
 #include "platform/owned.h"
 
 #include <utility>
