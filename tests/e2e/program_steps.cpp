@@ -81,8 +81,8 @@ void ExpectWholeRun(const ProgramRun& run) {
     // The log holds what the run printed, line for line, with CRLF line ends.
     std::string printed, logged = LogText(run.out);
     for (char c : run.out) printed += c == '\n' ? "\r\n" : std::string(1, c);
-    size_t differs = std::mismatch(printed.begin(), printed.end(), logged.begin(), logged.end()).first - printed.begin();
-    EXPECT_TRUE(printed == logged) << "from byte " << differs << ": " << logged.substr(differs > 200 ? differs - 200 : 0, 400);
+    size_t from = std::mismatch(printed.begin(), printed.end(), logged.begin(), logged.end()).first - printed.begin();
+    EXPECT_TRUE(printed == logged) << "from byte " << from << ": " << logged.substr(from > 200 ? from - 200 : 0, 400);
     EXPECT_EQ(1u, Occurrences(run.out, "Log file: "));
 }
 

@@ -90,9 +90,9 @@ check_imports() {
 }
 
 # check_resources EXE LEVEL: the application manifest (well-formed XML, or
-# Windows refuses to start the program) asks for LEVEL and names Windows Vista
-# to 11; the version resource carries the version of CMakeLists.txt and the
-# program's own names.
+# Windows refuses to start the program) asks for LEVEL in the namespace that
+# Windows XP accepts and names Windows Vista to 11; the version resource
+# carries the version of CMakeLists.txt and the program's own names.
 version=$(sed -n 's/^project(kvclean VERSION \([0-9.]*\) .*/\1/p' "$KV_SOURCE_DIR/CMakeLists.txt")
 check_resources() {
     local rc
@@ -105,8 +105,9 @@ systems = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a
            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 manifest = re.search(r"^1 24 /\* RT_MANIFEST \*/\nBEGIN\n(.*?)^END", rc, re.S | re.M)
 text = "".join(re.findall(r"^\s*\"(.*)\"$", manifest.group(1), re.M)) if manifest else "<none/>"
+asm2 = "{urn:schemas-microsoft-com:asm.v2}"
 root = tree.fromstring(text.replace("\"\"", "\"").replace("\\n", "\n"))
-found = {"level": [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")],
+found = {"level": [e.get("level") for e in root.iter() if e.tag == asm2 + "requestedExecutionLevel"],
          "systems": {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}}
 found.update(re.findall(r"VALUE \"(\w+)\", \"([^\"]*)\"", rc))
 numbers = re.search(r"^ FILEVERSION (\d+), (\d+), (\d+), 0$", rc, re.M)

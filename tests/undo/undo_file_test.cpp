@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/owned.h"
 #include "tests/support/capture.h"
 #include "tests/support/hooks.h"
 #include "tests/support/machine.h"
@@ -182,38 +183,32 @@ TEST_F(UndoFile, NothingToRecordCreatesNothing) {
 // without delete sharing when the file is created.
 TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
     ASSERT_TRUE(MakeDirs(UndoFolder()));
-    std::vector<std::string> steps;
-    std::map<HANDLE, std::wstring> opened;
-    ScopedHook<&Win32Api::CreateFileW> files(
-        [&, real = ScopedHook<&Win32Api::CreateFileW>::Current()](LPCWSTR path, DWORD access, DWORD share,
-                                                                  LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                                                  DWORD flags, HANDLE from) {
-            if (disposition != OPEN_EXISTING) {
-                HANDLE remover = ::CreateFileW(UndoFolder().c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-                steps.push_back(remover == INVALID_HANDLE_VALUE ? "create, folder held" : "create, folder free");
-                if (remover != INVALID_HANDLE_VALUE) ::CloseHandle(remover);
-            }
-            HANDLE handle = real(path, access, share, security, disposition, flags, from);
-            if (disposition == OPEN_EXISTING && (flags & FILE_FLAG_OPEN_REPARSE_POINT) && !(share & FILE_SHARE_DELETE))
-                opened[handle] = path;
-            return handle;
-        });
-    ScopedHook<&Win32Api::SetKernelObjectSecurity> secured(
-        [&, real = ScopedHook<&Win32Api::SetKernelObjectSecurity>::Current()](
-            HANDLE handle, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor) {
-            LPWSTR text = nullptr;
-            ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
-            steps.push_back(Utf8(opened[handle] + L" " + (text ? text : L"?")));
-            ::LocalFree(text);
-            return real(handle, parts, descriptor);
-        });
+    std::vector<std::wstring> steps;
+    std::map<HANDLE, std::wstring> held;
+    auto open = ScopedHook<&Win32Api::CreateFileW>::Current();
+    auto set = ScopedHook<&Win32Api::SetKernelObjectSecurity>::Current();
+    ScopedHook<&Win32Api::CreateFileW> files([&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                                 DWORD disposition, DWORD flags, HANDLE from) {
+        if (disposition == CREATE_NEW)  // held: no one can open the folder to remove it
+            steps.push_back(OwnedFile(::CreateFileW(UndoFolder().c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr)) ? L"free" : L"held");
+        HANDLE handle = open(path, access, share, sa, disposition, flags, from);
+        if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && !(share & FILE_SHARE_DELETE)) held[handle] = path;
+        return handle;
+    });
+    ScopedHook<&Win32Api::SetKernelObjectSecurity> secured([&](HANDLE handle, SECURITY_INFORMATION parts,
+                                                               PSECURITY_DESCRIPTOR descriptor) {
+        LPWSTR text = nullptr;
+        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
+        steps.push_back(held[handle] + L" " + (text ? text : L"?"));
+        ::LocalFree(text);
+        return set(handle, parts, descriptor);
+    });
     UndoBeginPass(0);
     ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
     ASSERT_EQ(UndoEndPass(), 0u);
-    const std::string secure = " O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    EXPECT_EQ(steps, (std::vector<std::string>{Utf8(KvcleanDataFolder()) + secure, Utf8(UndoFolder()) + secure,
-                                               "create, folder held"}));
+    const std::wstring secure = L" O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    EXPECT_EQ(steps, (std::vector<std::wstring>{KvcleanDataFolder() + secure, UndoFolder() + secure, L"held"}));
 }
 
 // A folder that cannot be made the administrators' own is not used: one
