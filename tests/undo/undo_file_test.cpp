@@ -180,11 +180,13 @@ TEST_F(UndoFile, NothingToRecordCreatesNothing) {
 // Folders that someone made beforehand are used once they are the
 // administrators' own: each is opened as itself (a link is not followed) and
 // given its owner and protected list through that handle, which is still held
-// without delete sharing when the file is created.
+// without delete sharing when the file is created. One whose list refuses
+// administrators is first taken over: its owner, then its list.
 TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
     ASSERT_TRUE(MakeDirs(UndoFolder()));
     std::vector<std::wstring> steps;
     std::map<HANDLE, std::wstring> held;
+    bool refused = false;
     auto open = ScopedHook<&Win32Api::CreateFileW>::Current();
     auto set = ScopedHook<&Win32Api::SetKernelObjectSecurity>::Current();
     ScopedHook<&Win32Api::CreateFileW> files([&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
@@ -192,6 +194,11 @@ TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
         if (disposition == CREATE_NEW)  // held: no one can open the folder to remove it
             steps.push_back(OwnedFile(::CreateFileW(UndoFolder().c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
                                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr)) ? L"free" : L"held");
+        if (path == UndoFolder() && (access & FILE_LIST_DIRECTORY) && !refused) {
+            refused = true;
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
         HANDLE handle = open(path, access, share, sa, disposition, flags, from);
         if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && !(share & FILE_SHARE_DELETE)) held[handle] = path;
         return handle;
@@ -207,8 +214,9 @@ TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
     UndoBeginPass(0);
     ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
     ASSERT_EQ(UndoEndPass(), 0u);
-    const std::wstring secure = L" O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    EXPECT_EQ(steps, (std::vector<std::wstring>{KvcleanDataFolder() + secure, UndoFolder() + secure, L"held"}));
+    const std::wstring list = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", secure = L" O:BA" + list;
+    EXPECT_EQ(steps, (std::vector<std::wstring>{KvcleanDataFolder() + secure, UndoFolder() + L" O:BA",
+                                                UndoFolder() + L" " + list, UndoFolder() + secure, L"held"}));
 }
 
 // A folder that cannot be made the administrators' own is not used: one
