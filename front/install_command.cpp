@@ -1,11 +1,12 @@
 #include "front/install_command.h"
 
+#include "run/run_log.h"
 #include "run/run_summary.h"
 #include "plan/file_plan.h"
 #include "plan/registry_plan.h"
 #include "registry/key_wipe.h"
 
-const InstallSteps kInstallSteps = {RunCleanupPass, CleanRegKey, PrintCleanSummary};
+const InstallSteps kInstallSteps = {RunCleanupPass, CleanRegKey, PrintCleanSummary, StartRunLog, EndRunLog};
 
 u32 RunInstallCommand(int argc, wchar_t** argv) { return RunInstallSteps(argc, argv, kInstallSteps); }
 

@@ -10,13 +10,18 @@ u32 RunCleanupPass(int wipe, int warn);
 void PrintUsage();
 
 // The work that the install command puts in order. The program uses
-// kInstallSteps (RunCleanupPass, CleanRegKey and PrintCleanSummary); tests put
+// kInstallSteps (RunCleanupPass, CleanRegKey, PrintCleanSummary and the run's
+// log); tests put
 // recorders in.
 struct InstallSteps {
     u32 (*cleanupPass)(int wipe, int warn);
     u32 (*cleanRegKey)(HKEY root, const wchar_t* subkey, int wipe, int warn);
     // The run's last line, before the reboot prompt; none when null.
     void (*finishRun)();
+    // A cleanup's log, started before its first pass and ended after its last
+    // line (run/run_log.h); none when null.
+    u32 (*startLog)();
+    u32 (*endLog)();
 };
 extern const InstallSteps kInstallSteps;
 

@@ -1,5 +1,5 @@
-// The order of a run: options, privilege, the 64-bit passes under WOW64, the
-// native passes, the key settings, the last line, the reboot prompt.
+// The order of a run: options, privilege, the log, the 64-bit passes under
+// WOW64, the native passes, the key settings, the last line, the reboot prompt.
 #include "run/error_report.h"
 #include "front/install_command.h"
 #include "front/option_scanner.h"
@@ -123,12 +123,16 @@ u32 RunInstallSteps(int argc, wchar_t** argv, const InstallSteps& steps) {
     }
 
     UndoBeginRun();
-    u32 result = Run64BitPasses(steps, request);
+    // A cleanup writes its log with the undo files' date and time.
+    bool logged = (request.commands & kWipeCommand) && steps.startLog;
+    u32 result = logged ? steps.startLog() : 0;
+    result |= Run64BitPasses(steps, request);
     result |= RunRequestedPasses(steps, request);
     if (request.commands & kKeySettingsCommand)
         result |= steps.cleanRegKey(HKEY_LOCAL_MACHINE, kKeySettingsPath, 1, request.warn);
     // The last line comes before the prompt: a reboot started there may end the process.
     if (steps.finishRun) steps.finishRun();
+    if (logged) result |= steps.endLog();
     if (g_rebootNeeded && request.fromWindow && !PromptReboot()) result |= 1;
     return result;
 }

@@ -20,6 +20,7 @@ u32 RunScanCommand(int argc, wchar_t** argv, const InstallSteps& steps) {
     if (argc > 1) {
         WidePrint(L"Run without parameters to look for what is left of the Kor-Vane products; nothing is changed.\n");
         WidePrint(L"Exit code: 0 no trace found, 1 traces found, 2 the check failed or did not run.\n");
+        NarrowPrint("kvscan %s\n", KV_VERSION);
         return kScanFailed;
     }
     StartCountingFinds();

@@ -19,6 +19,7 @@
     X(RegDeleteValueW, ERROR_ACCESS_DENIED)   \
     X(RegDeleteKeyW, ERROR_ACCESS_DENIED)     \
     X(RegSetKeySecurity, ERROR_ACCESS_DENIED) \
+    X(SetKernelObjectSecurity, FALSE)         \
     X(AdjustTokenPrivileges, FALSE)           \
     X(SetFileAttributesW, FALSE)              \
     X(DeleteFileW, FALSE)                     \

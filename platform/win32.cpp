@@ -1,5 +1,7 @@
 #include "platform/win32.h"
 
+#include "platform/owned.h"
+
 #ifdef KV_READ_ONLY
 #include "platform/read_only.h"
 #endif
@@ -68,18 +70,88 @@ void InstallCallCounters();
 static const bool g_callCountersInstalled = (InstallCallCounters(), true);
 #endif
 
+namespace {
+
+PrintTee g_printTee = nullptr;
+
+// Most printed pieces fit here; a longer one gets a block of its own.
+const size_t kTeeUnits = 512;
+
+int FormatInto(wchar_t* out, size_t units, const wchar_t* format, va_list args) {
+    return __mingw_vsnwprintf(out, units, format, args);
+}
+int FormatInto(char* out, size_t bytes, const char* format, va_list args) {
+    return __mingw_vsnprintf(out, bytes, format, args);
+}
+
+void HandOn(const wchar_t* text, size_t units) { g_printTee(text, units); }
+
+// Narrow text read in the console's output code page, as the console shows it.
+void HandOn(const char* text, size_t bytes) {
+    UINT codePage = win32.GetConsoleOutputCP();
+    int count = static_cast<int>(bytes);
+    int units = count == 0 ? 0 : win32.MultiByteToWideChar(codePage, 0, text, count, nullptr, 0);
+    if (units <= 0) return;
+    wchar_t local[kTeeUnits];
+    OwnedBlock block;
+    wchar_t* wide = local;
+    if (static_cast<size_t>(units) > kTeeUnits) {
+        block = AllocateBlock(static_cast<size_t>(units) * sizeof(wchar_t));
+        if (!block) return;
+        wide = BlockAs<wchar_t>(block);
+    }
+    units = win32.MultiByteToWideChar(codePage, 0, text, count, wide, units);
+    if (units > 0) g_printTee(wide, static_cast<size_t>(units));
+}
+
+// The printed piece, formatted once more by the console's formatter (mingw's
+// C99 one), for the tee.
+template <typename Char>
+void Tee(const Char* format, va_list args) {
+    Char local[kTeeUnits];
+    va_list measured;
+    va_copy(measured, args);
+    int length = FormatInto(local, kTeeUnits, format, measured);
+    va_end(measured);
+    if (length < 0) return;
+    size_t size = static_cast<size_t>(length);
+    if (size < kTeeUnits) return HandOn(local, size);
+    OwnedBlock block = AllocateBlock((size + 1) * sizeof(Char));
+    if (!block) return HandOn(local, kTeeUnits - 1);
+    FormatInto(BlockAs<Char>(block), size + 1, format, args);
+    HandOn(BlockAs<Char>(block), size);
+}
+
+}  // namespace
+
+void TeePrintsTo(PrintTee tee) { g_printTee = tee; }
+
 int WidePrint(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     int written = win32.vwprintf(format, args);
     va_end(args);
+    if (g_printTee) {
+        va_start(args, format);
+        Tee(format, args);
+        va_end(args);
+    }
+    return written;
+}
+
+int NarrowPrintV(const char* format, va_list args) {
+    va_list teed;
+    va_copy(teed, args);
+    int written = win32.vprintf(format, args);
+    if (g_printTee) Tee(format, teed);
+    va_end(teed);
     return written;
 }
 
 int NarrowPrint(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int written = win32.vprintf(format, args);
+    int written = NarrowPrintV(format, args);
     va_end(args);
     return written;
 }
@@ -89,5 +161,10 @@ int WideErrorPrint(const wchar_t* format, ...) {
     va_start(args, format);
     int written = win32.vfwprintf(stderr, format, args);
     va_end(args);
+    if (g_printTee) {
+        va_start(args, format);
+        Tee(format, args);
+        va_end(args);
+    }
     return written;
 }

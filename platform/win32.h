@@ -68,6 +68,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(ExpandEnvironmentStringsW, decltype(&::ExpandEnvironmentStringsW))                          \
     X(CreateDirectoryW, decltype(&::CreateDirectoryW))                                            \
     X(WriteFile, decltype(&::WriteFile))                                                          \
+    X(GetFileInformationByHandle, decltype(&::GetFileInformationByHandle))                        \
     /* console, errors, modules, memory */                                                        \
     X(GetStdHandle, decltype(&::GetStdHandle))                                                    \
     X(SetConsoleTextAttribute, decltype(&::SetConsoleTextAttribute))                              \
@@ -75,6 +76,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     X(FormatMessageW, decltype(&::FormatMessageW))                                                \
     X(LocalFree, decltype(&::LocalFree))                                                          \
     X(WideCharToMultiByte, decltype(&::WideCharToMultiByte))                                      \
+    X(MultiByteToWideChar, decltype(&::MultiByteToWideChar))                                      \
     X(GetLastError, decltype(&::GetLastError))                                                    \
     X(SetLastError, decltype(&::SetLastError))                                                    \
     X(GetModuleHandleW, decltype(&::GetModuleHandleW))                                            \
@@ -85,6 +87,7 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
     /* security descriptors */                                                                    \
     X(ConvertStringSecurityDescriptorToSecurityDescriptorW,                                       \
       decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW))                          \
+    X(SetKernelObjectSecurity, decltype(&::SetKernelObjectSecurity))                              \
     /* shell */                                                                                   \
     X(SHGetFolderPathW, decltype(&::SHGetFolderPathW))                                            \
     X(PathAddBackslashW, decltype(&::PathAddBackslashW))                                          \
@@ -127,7 +130,15 @@ extern const Win32Api kRealWin32;
 // wide text to standard error (option scanner messages).
 int WidePrint(const wchar_t* format, ...);
 int NarrowPrint(const char* format, ...) KV_PRINTF_FORMAT(1, 2);
+int NarrowPrintV(const char* format, va_list args) KV_PRINTF_FORMAT(1, 0);
 int WideErrorPrint(const wchar_t* format, ...);
+
+// A second reader of everything the print functions print (the run's log):
+// while a room above has put one in, each printed piece reaches it as well,
+// as wide text; narrow text as the console shows it, read in the console's
+// output code page. Null takes it out again.
+typedef void (*PrintTee)(const wchar_t* text, size_t units);
+void TeePrintsTo(PrintTee tee);
 
 // Looks a function up in an already loaded module (GetModuleHandleW, then
 // GetProcAddress, through the table); null when either step fails.

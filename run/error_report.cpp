@@ -59,7 +59,7 @@ u32 ErrorReportV(const char* unit, int line, const char* format, va_list args) {
     NarrowPrint("An error occurred in running the program.\n");
     SetColour(console, kTextColour);
     NarrowPrint("%s:%d:", unit, line);
-    win32.vprintf(format, args);
+    NarrowPrintV(format, args);
     NarrowPrint("\nError number 0x%lx (%lu).\n", static_cast<unsigned long>(err), static_cast<unsigned long>(err));
 
     if (systemText) {

@@ -3,30 +3,19 @@
 #include <utility>
 
 #include "run/error_report.h"
+#include "run/program_folder.h"
 #include "platform/owned.h"
 #include "undo/key_record.h"
 #include "undo/reg_format.h"
 
 namespace {
 
-// Administrators and SYSTEM only, nothing inherited from above; the folders
-// pass the same on to what is created in them.
-const wchar_t kFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const wchar_t kFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
-const wchar_t* const kFolders[] = {L"\\kvclean", L"\\undo"};
-const wchar_t kFilePrefix[] = L"\\kvclean-";
-
-const size_t kPathUnits = MAX_PATH + 64;
 // The record text's buffer: a full buffer is written out and reused.
 const size_t kTextUnits = 32768;
-const unsigned kNameAttempts = 999;
 
 // Rewritten values a pass remembers (see UndoRecordRewrite); the pass's few list
 // repairs rewrite three.
 const size_t kRewrittenKept = 8;
-
-inline void FreeLocalBlock(void* block) { win32.LocalFree(block); }
-typedef Owned<owned_detail::NullTraits<void*, void(void*), FreeLocalBlock>> OwnedDescriptor;
 
 // A value whose old bytes the pass recorded: its root, then its path and its
 // name, each with its NUL, in one block.
@@ -50,56 +39,9 @@ struct UndoPass {
 };
 
 UndoPass g_pass;
-wchar_t g_filePath[kPathUnits];
-SYSTEMTIME g_runTime;
-bool g_runBegun = false;
+wchar_t g_filePath[kProgramPathUnits];
 
-const wchar_t* ViewDigits(REGSAM view) { return (view & KEY_WOW64_64KEY) ? L"64" : L"32"; }
-
-// A path being put together in a buffer of kPathUnits; false once it would not fit.
-struct PathText {
-    wchar_t* units;
-    size_t length;
-
-    bool Append(const wchar_t* part) {
-        size_t count = wcslen(part);
-        if (length + count >= kPathUnits) return false;
-        memcpy(units + length, part, count * sizeof(wchar_t));
-        length += count;
-        units[length] = L'\0';
-        return true;
-    }
-    bool AppendNumber(unsigned number, int digits) {
-        wchar_t text[12];
-        int count = 0;
-        do {
-            text[count++] = static_cast<wchar_t>(L'0' + number % 10);
-            number /= 10;
-        } while (number || count < digits);
-        wchar_t ordered[12];
-        for (int i = 0; i < count; ++i) ordered[i] = text[count - 1 - i];
-        ordered[count] = L'\0';
-        return Append(ordered);
-    }
-};
-
-// "kvclean-YYYYMMDD-HHMMSS[-N]-VV.reg" after the folder.
-bool AppendFileName(PathText* path, unsigned attempt) {
-    const SYSTEMTIME& t = g_runTime;
-    bool fits = path->Append(kFilePrefix) && path->AppendNumber(t.wYear, 4) && path->AppendNumber(t.wMonth, 2) &&
-                path->AppendNumber(t.wDay, 2) && path->Append(L"-") && path->AppendNumber(t.wHour, 2) &&
-                path->AppendNumber(t.wMinute, 2) && path->AppendNumber(t.wSecond, 2);
-    if (fits && attempt > 1) fits = path->Append(L"-") && path->AppendNumber(attempt, 1);
-    return fits && path->Append(L"-") && path->Append(ViewDigits(g_pass.view)) && path->Append(L".reg");
-}
-
-OwnedDescriptor MakeDescriptor(const wchar_t* sddl) {
-    OwnedDescriptor descriptor;
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (win32.ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr))
-        descriptor.reset(made);
-    return descriptor;
-}
+const wchar_t* FileEnding(REGSAM view) { return (view & KEY_WOW64_64KEY) ? L"-64.reg" : L"-32.reg"; }
 
 bool WriteUnits(HANDLE file, const wchar_t* units, size_t count) {
     DWORD bytes = static_cast<DWORD>(count * sizeof(wchar_t)), written = 0;
@@ -125,51 +67,14 @@ void AppendFileHeader(RegText* header, const wchar_t* path) {
     AppendRegComment(header, L"removed with -delkeys.");
 }
 
-// The folders, each level made with the folder security when missing, then a
-// file under the first free name.
+// The file, in the program's undo folder (run/program_folder.h).
 u32 CreateUndoFile() {
-    wchar_t buffer[kPathUnits];
-    PathText path = {buffer, 0};
-    HRESULT found = win32.SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
-    if (FAILED(found)) {
-        win32.SetLastError(static_cast<DWORD>(found));
-        return REPORT("Can not find the common application data folder for the undo file");
-    }
-    path.length = wcslen(buffer);
-
-    OwnedDescriptor folderSecurity = MakeDescriptor(kFolderSecurity);
-    OwnedDescriptor fileSecurity = MakeDescriptor(kFileSecurity);
-    if (!folderSecurity || !fileSecurity) return REPORT("Can not make the undo file's security descriptor");
-    SECURITY_ATTRIBUTES folderAttributes = {sizeof(SECURITY_ATTRIBUTES), folderSecurity.get(), FALSE};
-    SECURITY_ATTRIBUTES fileAttributes = {sizeof(SECURITY_ATTRIBUTES), fileSecurity.get(), FALSE};
-
-    for (const wchar_t* folder : kFolders) {
-        if (!path.Append(folder)) {
-            win32.SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return REPORT("Can not create the undo folder: %S", buffer);
-        }
-        if (!win32.CreateDirectoryW(buffer, &folderAttributes) && win32.GetLastError() != ERROR_ALREADY_EXISTS)
-            return REPORT("Can not create the undo folder: %S", buffer);
-    }
-
-    size_t folderLength = path.length;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (unsigned attempt = 1; file == INVALID_HANDLE_VALUE; ++attempt) {
-        path.length = folderLength;
-        if (attempt > kNameAttempts || !AppendFileName(&path, attempt)) {
-            buffer[folderLength] = L'\0';
-            win32.SetLastError(ERROR_FILE_EXISTS);
-            return REPORT("Can not create the undo file in %S", buffer);
-        }
-        file = win32.CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ, &fileAttributes, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) break;
-        DWORD error = win32.GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            return REPORT("Can not create the undo file: %S", buffer);
-    }
-    g_pass.file.reset(file);
-    memcpy(g_filePath, buffer, (path.length + 1) * sizeof(wchar_t));
+    ProgramFile made;
+    u32 failure = CreateProgramFile(L"\\undo", FileEnding(g_pass.view), "undo", &made);
+    if (failure != 0) return failure;
+    HANDLE file = made.file.get();
+    g_pass.file = std::move(made.file);
+    memcpy(g_filePath, made.path, sizeof g_filePath);
     WidePrint(L"Undo file: %ls\n", g_filePath);
 
     RegText header;
@@ -238,13 +143,10 @@ u32 FinishRecord(u32 result) {
 
 }  // namespace
 
-void UndoBeginRun() {
-    win32.GetLocalTime(&g_runTime);
-    g_runBegun = true;
-}
+void UndoBeginRun() { TakeRunTime(); }
 
 void UndoBeginPass(REGSAM view) {
-    if (!g_runBegun) UndoBeginRun();
+    if (!RunTimeTaken()) TakeRunTime();
     g_pass.active = true;
     g_pass.failed = false;
     g_pass.failure = 0;

@@ -6,8 +6,9 @@
 // that has something to record, never over an earlier file:
 //   <common application data>\kvclean\undo\kvclean-YYYYMMDD-HHMMSS-VV.reg
 // with the run's local date and time and VV = 64 or 32, the view; when that
-// name exists, -2, -3, ... follows the time. The folders the program creates
-// and the file grant Administrators and SYSTEM only. Creating the file prints
+// name exists, -2, -3, ... follows the time. The folders are made the
+// administrators' own before the file goes in (run/program_folder.h), and the
+// file grants Administrators and SYSTEM only. Creating the file prints
 // "Undo file: <path>".
 //
 // Each record goes to the file before the function returns. A record returns 0

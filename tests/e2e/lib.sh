@@ -329,10 +329,10 @@ kv_expect_same_registry() {
     if [ -z "$difference" ]; then kv_pass "$text"; else kv_fail "$text" "$difference"; fi
 }
 
-# The undo files' names carry the run's date and time (and -N after a name
-# already taken); the temporary names of files in use are random.
+# The names of the undo files and the log carry the run's date and time (and
+# -N after a name already taken); the temporary names of files in use are random.
 kv_comparable_output() {
-    perl -pe 's/^(Undo file: .*\\kvclean-)\d{8}-\d{6}(?:-\d+)?(-(?:64|32)\.reg)$/$1#$2/;
+    perl -pe 's/^((?:Undo|Log) file: .*\\kvclean-)\d{8}-\d{6}(?:-\d+)?((?:-64|-32)?\.(?:reg|log))$/$1#$2/;
               s/csp[0-9a-fA-F]{1,4}\.tmp/csp#.tmp/g' "$1"
 }
 

@@ -5,6 +5,7 @@
 // scenario surveys the machine afterwards. Disabled in ordinary runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -64,10 +65,25 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 // Where the fourth and last pass's file plan reached the Start Menu.
 size_t LastPassStart(const std::string& out) { return out.rfind("Path to Start Menu "); }
 
+// The log that the run's first line names, as UTF-8: UTF-16LE after its byte order mark.
+std::string LogText(const std::string& out) {
+    const std::string line = "Log file: ";
+    if (out.compare(0, line.size(), line) != 0) return "(no log line first)";
+    std::string bytes = ReadFileBytes(Wide(out.substr(line.size(), out.find('\n') - line.size()))).value_or("");
+    if (bytes.compare(0, 2, "\xFF\xFE") != 0) return "(no byte order mark)";
+    return Utf8(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2));
+}
+
 void ExpectWholeRun(const ProgramRun& run) {
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(4u, Occurrences(run.out, "Path to Start Menu ")) << "four passes on a 64-bit machine";
     EXPECT_EQ(0u, Occurrences(run.out, "An error occurred")) << run.out.substr(0, 4000);
+    // The log holds what the run printed, line for line, with CRLF line ends.
+    std::string printed, logged = LogText(run.out);
+    for (char c : run.out) printed += c == '\n' ? "\r\n" : std::string(1, c);
+    size_t from = std::mismatch(printed.begin(), printed.end(), logged.begin(), logged.end()).first - printed.begin();
+    EXPECT_TRUE(printed == logged) << "from byte " << from << ": " << logged.substr(from > 200 ? from - 200 : 0, 400);
+    EXPECT_EQ(1u, Occurrences(run.out, "Log file: "));
 }
 
 TEST(WholeProgram, DISABLED_PlainVectorNeverOffersTheReboot) {

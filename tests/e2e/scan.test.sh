@@ -5,7 +5,8 @@
 # of drive C with its content, the same before and after), counts exactly what
 # the machine holds and exits 1. After kvclean.exe it finds no trace and exits
 # 0; when its check fails (an LSA package list that its list pass
-# cannot read) it exits 2. It takes no arguments.
+# cannot read) it exits 2. It takes no arguments; /? prints a help that names
+# its version.
 set -u
 . "$KV_HARNESS/prefix.sh"
 . "$KV_SOURCE_DIR/tests/e2e/lib.sh"
@@ -51,7 +52,9 @@ kv_check "and says so in its last line: $(kv_last_line "$KV_OUT/broken.out")" \
 
 kv_scan help '/?'
 kv_check "kvscan /? prints a short help, checks nothing and exits with 2" \
-    [ "$KV_SCAN_RC" -eq 2 -a "$(wc -l <"$KV_OUT/help.out")" -eq 2 -a "$(kv_count "$KV_OUT/help.out" 'Path to Start Menu')" -eq 0 ]
+    [ "$KV_SCAN_RC" -eq 2 -a "$(wc -l <"$KV_OUT/help.out")" -eq 3 -a "$(kv_count "$KV_OUT/help.out" 'Path to Start Menu')" -eq 0 ]
+version=$(sed -n 's/^project(kvclean VERSION \([0-9.]*\) .*/\1/p' "$KV_SOURCE_DIR/CMakeLists.txt")
+kv_check "and names its version last: $(kv_last_line "$KV_OUT/help.out")" [ "$(kv_last_line "$KV_OUT/help.out")" = "kvscan $version" ]
 kv_scan word clean
 kv_check "any other argument is an error: exit 2, a message on standard error, nothing checked" \
     [ "$KV_SCAN_RC" -eq 2 -a ! -s "$KV_OUT/word.out" -a -s "$KV_OUT/word.err" ]

@@ -6,7 +6,8 @@
 # and link planted again, a second run removes the same and prints the same,
 # undo file names apart; its files restore too. Then a run whose undo folder
 # refuses new files still removes everything, reports that once per wipe pass
-# and fails.
+# and fails; so does a run that finds a link in place of its undo folder, and
+# the folder the link points at receives nothing.
 set -u
 . "$KV_HARNESS/prefix.sh"
 . "$KV_SOURCE_DIR/tests/e2e/lib.sh"
@@ -59,4 +60,15 @@ kv_check "a run whose undo folder refuses files: one report per wipe pass, exit 
     kv_step "$KV_BUILD_DIR/tests/test_e2e.exe" 'WholeProgram.DISABLED_UndoFolderThatRefusesFiles*' unwritable
 kv_survey after-unwritable
 kv_expect_clean after-unwritable "after that run"
+
+kv_plant
+decoy=$(kv_unix_path 'C:\kvdecoy') undo_folder=$(kv_unix_path 'C:\ProgramData\kvclean\undo')
+mkdir -p "$decoy" && rm -rf "$undo_folder" && ln -s "$decoy" "$undo_folder" || kv_abort "a link in place of the undo folder"
+kv_run linked clean
+kv_check "a link in place of the undo folder is not followed: one report per wipe pass, exit code nonzero" \
+    [ "$KV_RUN_RC" -ne 0 -a "$(kv_count "$KV_OUT/linked.out" 'An error occurred')" -eq 2 -a \
+    "$(kv_count "$KV_OUT/linked.out" ':The undo folder is a link or no folder, not used: C:.ProgramData.kvclean.undo$')" -eq 2 -a \
+    -z "$(ls -A "$decoy")" -a -L "$undo_folder" ]
+kv_survey after-linked
+kv_expect_clean after-linked "after that run"
 kv_finish

@@ -6,6 +6,7 @@
 # that XP lacks are looked up at run time instead of imported. kvscan.exe, the
 # read-only check, imports none of the functions that change the machine
 # (the writing entries of platform/read_only.h), all of which kvclean.exe does.
+# Each carries its application manifest and version resource.
 set -u
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -88,9 +89,42 @@ check_imports() {
     done
 }
 
+# check_resources EXE LEVEL: the application manifest (well-formed XML, or
+# Windows refuses to start the program) asks for LEVEL in the namespace that
+# Windows XP accepts and names Windows Vista to 11; the version resource
+# carries the version of CMakeLists.txt and the program's own names.
+version=$(sed -n 's/^project(kvclean VERSION \([0-9.]*\) .*/\1/p' "$KV_SOURCE_DIR/CMakeLists.txt")
+check_resources() {
+    local rc
+    rc=$("${objdump%objdump}windres" -i "$1" -O rc 2>&1) || { fail "$(basename "$1"): no resources: $rc"; return; }
+    python3 -c '
+import re, sys, xml.etree.ElementTree as tree
+name, level, version, rc = sys.argv[1:]
+systems = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+manifest = re.search(r"^1 24 /\* RT_MANIFEST \*/\nBEGIN\n(.*?)^END", rc, re.S | re.M)
+text = "".join(re.findall(r"^\s*\"(.*)\"$", manifest.group(1), re.M)) if manifest else "<none/>"
+asm2 = "{urn:schemas-microsoft-com:asm.v2}"
+root = tree.fromstring(text.replace("\"\"", "\"").replace("\\n", "\n"))
+found = {"level": [e.get("level") for e in root.iter() if e.tag == asm2 + "requestedExecutionLevel"],
+         "systems": {e.get("Id") for e in root.iter() if e.tag.endswith("}supportedOS")}}
+found.update(re.findall(r"VALUE \"(\w+)\", \"([^\"]*)\"", rc))
+numbers = re.search(r"^ FILEVERSION (\d+), (\d+), (\d+), 0$", rc, re.M)
+found["numbers"] = ".".join(numbers.groups()) if numbers else None
+expected = {"level": [level], "systems": systems, "FileVersion": version, "ProductVersion": version,
+            "numbers": version, "ProductName": "kvclean", "OriginalFilename": name, "InternalName": name[:-4]}
+bad = [f"{key}: {found.get(key)!r}, not {want!r}" for key, want in expected.items() if found.get(key) != want]
+bad += [f"no {key}" for key in ("CompanyName", "FileDescription", "LegalCopyright") if not found.get(key)]
+print(f"{name}: " + ("; ".join(bad) if bad else f"{level}, Windows Vista to 11, version {version}"))
+sys.exit(1 if bad else 0)' "$(basename "$1")" "$2" "$version" "$rc" || fail "$(basename "$1"): manifest or version resource"
+}
+
 check_imports "$program"
+check_resources "$program" requireAdministrator
 if [ -f "$scanner" ]; then
     check_imports "$scanner"
+    check_resources "$scanner" requireAdministrator
     # The rows of KV_WRITING_FUNCTIONS: "    X(RegSetValueExW, ERROR_ACCESS_DENIED) \".
     writing=$(sed -n '/^#define KV_WRITING_FUNCTIONS/,/^$/s/^ *X(\([A-Za-z0-9_]*\),.*/\1/p' \
         "$KV_SOURCE_DIR/platform/read_only.h")

@@ -1,8 +1,10 @@
 // The undo file itself: where it goes, who may read it, its names, its failures.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
+#include "platform/owned.h"
 #include "tests/support/capture.h"
 #include "tests/support/hooks.h"
 #include "tests/support/machine.h"
@@ -79,7 +81,8 @@ TEST_F(UndoFile, FolderAndFileGrantAdministratorsAndSystemOnly) {
         [&, real = ScopedHook<&Win32Api::CreateFileW>::Current()](LPCWSTR path, DWORD access, DWORD share,
                                                                   LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                                                   DWORD attributes, HANDLE from) {
-            handedOver.push_back({path, DaclText(security ? security->lpSecurityDescriptor : nullptr)});
+            if (disposition != OPEN_EXISTING)
+                handedOver.push_back({path, DaclText(security ? security->lpSecurityDescriptor : nullptr)});
             return real(path, access, share, security, disposition, attributes, from);
         });
     ConsoleCapture capture;
@@ -172,6 +175,65 @@ TEST_F(UndoFile, NothingToRecordCreatesNothing) {
     EXPECT_EQ(std::wstring(UndoFilePath()), L"");
     EXPECT_FALSE(PathExists(KvcleanDataFolder()));
     EXPECT_EQ(capture.out(), "");
+}
+
+// Folders that someone made beforehand are used once they are the
+// administrators' own: each is opened as itself (a link is not followed) and
+// given its owner and protected list through that handle, which is still held
+// without delete sharing when the file is created. One whose list refuses
+// administrators is first taken over: its owner, then its list.
+TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
+    ASSERT_TRUE(MakeDirs(UndoFolder()));
+    std::vector<std::wstring> steps;
+    std::map<HANDLE, std::wstring> held;
+    bool refused = false;
+    auto open = ScopedHook<&Win32Api::CreateFileW>::Current();
+    auto set = ScopedHook<&Win32Api::SetKernelObjectSecurity>::Current();
+    ScopedHook<&Win32Api::CreateFileW> files([&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                                 DWORD disposition, DWORD flags, HANDLE from) {
+        if (disposition == CREATE_NEW)  // held: no one can open the folder to remove it
+            steps.push_back(OwnedFile(::CreateFileW(UndoFolder().c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr)) ? L"free" : L"held");
+        if (path == UndoFolder() && (access & FILE_LIST_DIRECTORY) && !refused) {
+            refused = true;
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE handle = open(path, access, share, sa, disposition, flags, from);
+        if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && !(share & FILE_SHARE_DELETE)) held[handle] = path;
+        return handle;
+    });
+    ScopedHook<&Win32Api::SetKernelObjectSecurity> secured([&](HANDLE handle, SECURITY_INFORMATION parts,
+                                                               PSECURITY_DESCRIPTOR descriptor) {
+        LPWSTR text = nullptr;
+        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
+        steps.push_back(held[handle] + L" " + (text ? text : L"?"));
+        ::LocalFree(text);
+        return set(handle, parts, descriptor);
+    });
+    UndoBeginPass(0);
+    ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    ASSERT_EQ(UndoEndPass(), 0u);
+    const std::wstring list = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", secure = L" O:BA" + list;
+    EXPECT_EQ(steps, (std::vector<std::wstring>{KvcleanDataFolder() + secure, UndoFolder() + L" O:BA",
+                                                UndoFolder() + L" " + list, UndoFolder() + secure, L"held"}));
+}
+
+// A folder that cannot be made the administrators' own is not used: one
+// report, nothing created in it, and the pass returns the failure.
+TEST_F(UndoFile, AFolderThatCannotBeMadeTheAdministratorsOwnIsNotUsed) {
+    auto refused = FailAlways<&Win32Api::SetKernelObjectSecurity>(FALSE, ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    UndoBeginPass(0);
+    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), static_cast<u32>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    EXPECT_EQ(UndoEndPass(), static_cast<u32>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(CountReports(capture.out()), 1);
+    EXPECT_NE(capture.out().find(":Can not make the undo folder the administrators' own: " +
+                                 Utf8(KvcleanDataFolder()) + "\n"),
+              std::string::npos)
+        << capture.out();
+    EXPECT_FALSE(PathExists(UndoFolder()));
 }
 
 }  // namespace
