@@ -69,49 +69,6 @@ Fate RemoveTreeLink(const wchar_t* path, TreeWipe& wipe) {
     return fate;
 }
 
-// True when every folder of the tree below `folder` (a MAX_PATH buffer holding
-// its path; `grown` its length once moved aside) can be moved aside too, with
-// each path still in the buffers and each folder short enough to receive
-// temporary names for what it holds. Unlisted folders count as fitting: the
-// wipe reports them.
-bool FitsMovedAside(wchar_t* folder, size_t grown) {
-    if (grown + 1 > kLongestTempNameDirectory) return false;
-    size_t length = wcslen(folder);
-    if (!AppendToPath(folder, L"\\*")) return false;
-    WIN32_FIND_DATAW entry;
-    OwnedFind search(win32.FindFirstFileW(folder, &entry));
-    folder[length] = L'\0';
-    if (!search) return true;
-    bool fits = true;
-    do {
-        const wchar_t* name = entry.cFileName;
-        if (IsDotEntry(name)) continue;
-        size_t units = wcslen(name);
-        if (!IsFolder(entry)) {
-            fits = grown + 1 + units <= kLongestPath;
-            continue;
-        }
-        if (length + 1 + units > kLongestPath) return false;
-        folder[length] = L'\\';
-        memcpy(folder + length + 1, name, (units + 1) * sizeof(wchar_t));
-        fits = FitsMovedAside(folder, grown + 1 + (units > kLongestTempName ? units : kLongestTempName));
-        folder[length] = L'\0';
-    } while (fits && win32.FindNextFileW(search.get(), &entry));
-    return fits;
-}
-
-// Each folder moved aside may grow by up to ten units ("d" becomes
-// "csp9bcf.tmp"): a tree that fits the limit must not be pushed past it by the
-// wipe's own renames, so such a tree is wiped in place.
-bool TreeFitsMovedAside(const wchar_t* path) {
-    wchar_t folder[MAX_PATH];
-    if (!JoinPath(folder, path, L"")) return false;
-    size_t length = wcslen(folder);
-    const wchar_t* separator = wcsrchr(folder, L'\\');
-    size_t name = separator ? length - (separator - folder) - 1 : length;
-    return FitsMovedAside(folder, length - name + (name > kLongestTempName ? name : kLongestTempName));
-}
-
 Fate DeleteTreeFile(const wchar_t* path, TreeWipe& wipe, wchar_t* scheduledAs) {
     Fate fate = DeleteOrDeferFile(path, scheduledAs);
     if (fate == Fate::Left) {
@@ -264,10 +221,6 @@ void ScheduleAgainBelow(const wchar_t* folder, bool whole, TreeWipe& wipe) {
 // otherwise it takes its own name back, where the next run looks for what
 // stays.
 Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top, wchar_t* scheduledAs) {
-    if (top && !TreeFitsMovedAside(path)) {
-        WidePrint(L"Not moved aside, temporary names would not fit: %ls\n", path);
-        wipe.moveAside = false;
-    }
     wchar_t tempName[MAX_PATH];
     const wchar_t* current = path;
     if (wipe.moveAside) {
@@ -325,6 +278,49 @@ Fate WipeItem(const wchar_t* path, const WIN32_FIND_DATAW& entry, TreeWipe& wipe
     return WipeFolder(path, wipe, top, scheduledAs);
 }
 
+// True when every folder of the tree below `folder` (a MAX_PATH buffer holding
+// its path; `grown` its length once moved aside) can be moved aside too, with
+// each path still in the buffers and each folder short enough to receive
+// temporary names for what it holds. Unlisted folders count as fitting: the
+// wipe reports them.
+bool FitsMovedAside(wchar_t* folder, size_t grown) {
+    if (grown + 1 > kLongestTempNameDirectory) return false;
+    size_t length = wcslen(folder);
+    if (!AppendToPath(folder, L"\\*")) return false;
+    WIN32_FIND_DATAW entry;
+    OwnedFind search(win32.FindFirstFileW(folder, &entry));
+    folder[length] = L'\0';
+    if (!search) return true;
+    bool fits = true;
+    do {
+        const wchar_t* name = entry.cFileName;
+        if (IsDotEntry(name)) continue;
+        size_t units = wcslen(name);
+        if (!IsFolder(entry)) {
+            fits = grown + 1 + units <= kLongestPath;
+            continue;
+        }
+        if (length + 1 + units > kLongestPath) return false;
+        folder[length] = L'\\';
+        memcpy(folder + length + 1, name, (units + 1) * sizeof(wchar_t));
+        fits = FitsMovedAside(folder, grown + 1 + (units > kLongestTempName ? units : kLongestTempName));
+        folder[length] = L'\0';
+    } while (fits && win32.FindNextFileW(search.get(), &entry));
+    return fits;
+}
+
+// Each folder moved aside may grow by up to ten units ("d" becomes
+// "csp9bcf.tmp"): a tree that fits the limit must not be pushed past it by the
+// wipe's own renames, so such a tree is wiped in place.
+bool TreeFitsMovedAside(const wchar_t* path) {
+    wchar_t folder[MAX_PATH];
+    if (!JoinPath(folder, path, L"")) return false;
+    size_t length = wcslen(folder);
+    const wchar_t* separator = wcsrchr(folder, L'\\');
+    size_t name = separator ? length - (separator - folder) - 1 : length;
+    return FitsMovedAside(folder, length - name + (name > kLongestTempName ? name : kLongestTempName));
+}
+
 }  // namespace
 
 u32 CleanDirectory(const wchar_t* path, int wipe, int warn) {
@@ -342,6 +338,10 @@ u32 RecurseWipeTree(const wchar_t* path) {
     WIN32_FIND_DATAW entry;
     if (!ProbePath(path, &entry)) return MeansAbsent(win32.GetLastError()) ? 0 : REPORT("Can not list: %S", path);
     TreeWipe wipe = {true, false, 0};
+    if (IsFolder(entry) && !TreeFitsMovedAside(path)) {
+        WidePrint(L"Not moved aside, temporary names would not fit: %ls\n", path);
+        wipe.moveAside = false;
+    }
     wchar_t scheduledAs[MAX_PATH];
     WipeItem(path, entry, wipe, true, scheduledAs);
     return wipe.result;
