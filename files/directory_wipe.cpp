@@ -1,8 +1,7 @@
 #include "files/directory_wipe.h"
 
-#include <winioctl.h>
-
 #include "files/file_delete.h"
+#include "files/links.h"
 #include "files/path_buffer.h"
 #include "run/error_report.h"
 #include "run/run_summary.h"
@@ -20,20 +19,39 @@ struct TreeWipe {
     u32 result;
 };
 
-// The answer of FSCTL_GET_REPARSE_POINT up to the names of a junction or a
-// symbolic link (the driver kit's REPARSE_DATA_BUFFER); a symbolic link has a
-// flags field before its names.
-struct ReparseHeader {
-    DWORD tag;
-    WORD dataLength;
-    WORD reserved;
-    WORD substituteOffset;
-    WORD substituteLength;
-    WORD printOffset;
-    WORD printLength;
+// The names under which the wipe of one folder scheduled items in it for the
+// next reboot, back to back, each with its terminator.
+struct ScheduledNames {
+    OwnedBlock block;
+    size_t used;
+    size_t capacity;
 };
 
-// The entry that `path` itself names (no wildcard); false when there is none.
+// False, with nothing remembered, when no memory could be had.
+bool RememberScheduled(ScheduledNames& names, const wchar_t* name) {
+    size_t units = wcslen(name) + 1;
+    if (names.used + units > names.capacity) {
+        size_t capacity = names.capacity * 2 + units + 64;
+        OwnedBlock grown = AllocateBlock(capacity * sizeof(wchar_t));
+        if (!grown) return false;
+        if (names.used) memcpy(grown.get(), names.block.get(), names.used * sizeof(wchar_t));
+        names.block.reset(grown.release());
+        names.capacity = capacity;
+    }
+    memcpy(BlockAs<wchar_t>(names.block) + names.used, name, units * sizeof(wchar_t));
+    names.used += units;
+    return true;
+}
+
+bool WasScheduled(const ScheduledNames& names, const wchar_t* name) {
+    const wchar_t* text = BlockAs<wchar_t>(names.block);
+    for (size_t at = 0; at < names.used; at += wcslen(text + at) + 1)
+        if (wcscmp(text + at, name) == 0) return true;
+    return false;
+}
+
+// The entry that `path` itself names (no wildcard); false when there is none
+// or it could not be probed, the last error telling which.
 bool ProbePath(const wchar_t* path, WIN32_FIND_DATAW* entry) {
     OwnedFind probe(win32.FindFirstFileW(path, entry));
     return static_cast<bool>(probe);
@@ -41,71 +59,18 @@ bool ProbePath(const wchar_t* path, WIN32_FIND_DATAW* entry) {
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
-// Junctions and symbolic links (name surrogates) point elsewhere on the
-// machine. Other reparse points (deduplicated files, cloud placeholders) hold
-// the family's own data. Windows never shows tag 0; Wine shows its unix
-// symbolic links so, and what cannot be told apart is taken for a link.
-bool IsLink(const WIN32_FIND_DATAW& entry) {
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
-    return entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0);
-}
-
 bool IsFolder(const WIN32_FIND_DATAW& entry) {
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(entry);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !ListedAsLink(entry);
 }
 
-// Where the link at `path` points, as its reparse data names it (the name
-// meant for display when there is one); empty when it cannot be read.
-OwnedBlock LinkTarget(const wchar_t* path) {
-    OwnedFile link(win32.CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!link) return OwnedBlock();
-    OwnedBlock data = AllocateBlock(MAXIMUM_REPARSE_DATA_BUFFER_SIZE + sizeof(wchar_t));
-    if (!data) return data;
-    BYTE* bytes = BlockAs<BYTE>(data);
-    DWORD size = 0;
-    if (!win32.DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, bytes,
-                               MAXIMUM_REPARSE_DATA_BUFFER_SIZE, &size, nullptr))
-        return OwnedBlock();
-    ReparseHeader header;
-    if (size < sizeof header) return OwnedBlock();
-    memcpy(&header, bytes, sizeof header);
-    size_t names = sizeof header;
-    if (header.tag == IO_REPARSE_TAG_SYMLINK)
-        names += sizeof(DWORD);
-    else if (header.tag != IO_REPARSE_TAG_MOUNT_POINT)
-        return OwnedBlock();
-    bool printable = header.printLength != 0;
-    size_t offset = names + (printable ? header.printOffset : header.substituteOffset);
-    size_t length = (printable ? header.printLength : header.substituteLength) & ~size_t(1);
-    if (length == 0 || offset + length > size) return OwnedBlock();
-    memmove(bytes, bytes + offset, length);
-    memset(bytes + length, 0, sizeof(wchar_t));
-    return data;
+Fate RemoveTreeLink(const wchar_t* path, TreeWipe& wipe) {
+    Fate fate = RemoveLink(path);
+    if (fate == Fate::Left) wipe.result |= 1;
+    return fate;
 }
 
-// A link is removed itself and never followed, and its attributes are left
-// alone: resetting them would reach the target.
-Fate RemoveLink(const wchar_t* path, DWORD attributes, TreeWipe& wipe) {
-    BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? win32.RemoveDirectoryW(path) : win32.DeleteFileW(path);
-    if (removed) {
-        WidePrint(L"Deleted link: %ls\n", path);
-        return Fate::Removed;
-    }
-    DWORD error = win32.GetLastError();
-    OwnedBlock target = LinkTarget(path);
-    win32.SetLastError(error);
-    if (target)
-        REPORT("Can not remove link: %S -> %S", path, BlockAs<wchar_t>(target));
-    else
-        REPORT("Can not remove link: %S", path);
-    wipe.result |= 1;
-    return Fate::Left;
-}
-
-Fate DeleteTreeFile(const wchar_t* path, TreeWipe& wipe) {
-    Fate fate = DeleteOrDeferFile(path);
+Fate DeleteTreeFile(const wchar_t* path, TreeWipe& wipe, wchar_t* scheduledAs) {
+    Fate fate = DeleteOrDeferFile(path, scheduledAs);
     if (fate == Fate::Left) {
         WidePrint(L"Failed to delete: %ls\n", path);
         wipe.result |= 1;
@@ -115,31 +80,38 @@ Fate DeleteTreeFile(const wchar_t* path, TreeWipe& wipe) {
     return fate;
 }
 
-Fate WipeItem(const wchar_t* path, const WIN32_FIND_DATAW& entry, TreeWipe& wipe, bool top);
+Fate WipeItem(const wchar_t* path, const WIN32_FIND_DATAW& entry, TreeWipe& wipe, bool top, wchar_t* scheduledAs);
 
-Fate WipeListedEntry(const wchar_t* prefix, wchar_t* working, const WIN32_FIND_DATAW& entry, TreeWipe& wipe) {
+// A temporary name is the family's data like any other name, whoever gave
+// it: only what this wipe itself scheduled here is passed over, should the
+// listing still open show it.
+Fate WipeListedEntry(const wchar_t* prefix, wchar_t* working, const WIN32_FIND_DATAW& entry,
+                     ScheduledNames& scheduled, TreeWipe& wipe) {
     const wchar_t* name = entry.cFileName;
-    // What this program moved aside is already scheduled.
-    if (LooksLikeTempName(name)) {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsDotEntry(name)) return Fate::Removed;
+    if (WasScheduled(scheduled, name)) {
         WidePrint(L"Skip: %ls\n", name);
         return Fate::Deferred;
     }
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsDotEntry(name)) return Fate::Removed;
     if (!JoinPath(working, prefix, name)) {
         win32.SetLastError(ERROR_FILENAME_EXCED_RANGE);
         REPORT("Path too long: %S%S", prefix, name);
         wipe.result |= 1;
         return Fate::Left;
     }
-    if (IsFolder(entry)) WidePrint(L"RecurseWipeTree: %ls\n", working);
-    return WipeItem(working, entry, wipe, false);
+    wchar_t scheduledAs[MAX_PATH];
+    Fate fate = WipeItem(working, entry, wipe, false, scheduledAs);
+    if (fate != Fate::Deferred || RememberScheduled(scheduled, wcsrchr(scheduledAs, L'\\') + 1)) return fate;
+    win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    wipe.result |= REPORT("Not enough memory.");
+    return Fate::Left;
 }
 
 // Deletes or defers every entry below `prefix` (a directory name ending in a
 // backslash); `working` is a MAX_PATH buffer for the paths built on the way.
 // The worst fate of the entries; a listing that fails leaves its folder's
 // content unknown, so it counts as left.
-Fate WipeEntries(const wchar_t* prefix, wchar_t* working, TreeWipe& wipe) {
+Fate WipeEntries(const wchar_t* prefix, wchar_t* working, ScheduledNames& scheduled, TreeWipe& wipe) {
     if (!JoinPath(working, prefix, L"*")) {
         win32.SetLastError(ERROR_FILENAME_EXCED_RANGE);
         REPORT("Path too long: %S*", prefix);
@@ -157,7 +129,7 @@ Fate WipeEntries(const wchar_t* prefix, wchar_t* working, TreeWipe& wipe) {
     }
     Fate worst = Fate::Removed;
     do {
-        Fate fate = WipeListedEntry(prefix, working, entry, wipe);
+        Fate fate = WipeListedEntry(prefix, working, entry, scheduled, wipe);
         if (fate > worst) worst = fate;
     } while (win32.FindNextFileW(search.get(), &entry));
     if (win32.GetLastError() != ERROR_NO_MORE_FILES) {
@@ -169,7 +141,7 @@ Fate WipeEntries(const wchar_t* prefix, wchar_t* working, TreeWipe& wipe) {
 
 // Empties the folder now named `current`. The buffers of each level come from
 // the heap; the allocator leaves no system error behind, the report names one.
-Fate WipeContents(const wchar_t* current, TreeWipe& wipe) {
+Fate WipeContents(const wchar_t* current, ScheduledNames& scheduled, TreeWipe& wipe) {
     OwnedBlock workingBlock = AllocateBlock(MAX_PATH * sizeof(wchar_t));
     if (!workingBlock) {
         win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -191,7 +163,30 @@ Fate WipeContents(const wchar_t* current, TreeWipe& wipe) {
         wipe.result |= 1;
         return Fate::Left;
     }
-    return WipeEntries(prefix, BlockAs<wchar_t>(workingBlock), wipe);
+    return WipeEntries(prefix, BlockAs<wchar_t>(workingBlock), scheduled, wipe);
+}
+
+// After a removal that failed: true when a fresh listing of `folder` shows
+// nothing but what this wipe scheduled in it. Whatever else is there is
+// reported: the reboot could not remove the folder.
+bool OnlyScheduledLeft(const wchar_t* folder, const ScheduledNames& scheduled, TreeWipe& wipe) {
+    wchar_t pattern[MAX_PATH];
+    if (!JoinPath(pattern, folder, L"\\*")) return false;
+    WIN32_FIND_DATAW entry;
+    OwnedFind search(win32.FindFirstFileW(pattern, &entry));
+    if (!search) {
+        wipe.result |= REPORT("Can not list: %S", pattern);
+        return false;
+    }
+    do {
+        if (IsDotEntry(entry.cFileName) || WasScheduled(scheduled, entry.cFileName)) continue;
+        win32.SetLastError(ERROR_DIR_NOT_EMPTY);
+        wipe.result |= REPORT("Not scheduled for the reboot: %S\\%S", folder, entry.cFileName);
+        return false;
+    } while (win32.FindNextFileW(search.get(), &entry));
+    if (win32.GetLastError() == ERROR_NO_MORE_FILES) return true;
+    wipe.result |= REPORT("Can not list: %S", pattern);
+    return false;
 }
 
 // After folders took their own names back, what was deferred below them is
@@ -222,9 +217,10 @@ void ScheduleAgainBelow(const wchar_t* folder, bool whole, TreeWipe& wipe) {
 
 // Moving aside, the folder leaves its name first, so the given path is free
 // even when part of the tree has to wait for the reboot. It is scheduled for
-// deletion only when everything in it is; otherwise it takes its own name
-// back, where the next run looks for what stays.
-Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top) {
+// deletion only when all that is left in it is what the wipe scheduled;
+// otherwise it takes its own name back, where the next run looks for what
+// stays.
+Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top, wchar_t* scheduledAs) {
     wchar_t tempName[MAX_PATH];
     const wchar_t* current = path;
     if (wipe.moveAside) {
@@ -236,16 +232,18 @@ Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top) {
         }
     }
 
-    Fate contents = WipeContents(current, wipe);
+    ScheduledNames scheduled = {OwnedBlock(), 0, 0};
+    Fate contents = WipeContents(current, scheduled, wipe);
     win32.SetFileAttributesW(current, FILE_ATTRIBUTE_NORMAL);
     if (win32.RemoveDirectoryW(current)) {
         WidePrint(L"Deleted dir: %ls\n", current);
         return Fate::Removed;
     }
-    if (contents != Fate::Left) {
+    if (contents != Fate::Left && OnlyScheduledLeft(current, scheduled, wipe)) {
         if (win32.MoveFileExW(current, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             CountDeferred();
             WidePrint(L"Marked to delete on reboot dir: %ls\n", current);
+            JoinPath(scheduledAs, current, L"");
             return Fate::Deferred;
         }
         REPORT("MoveFileEx: %S to NULL fail.", current);
@@ -271,18 +269,22 @@ Fate WipeFolder(const wchar_t* path, TreeWipe& wipe, bool top) {
     return Fate::Left;
 }
 
-Fate WipeItem(const wchar_t* path, const WIN32_FIND_DATAW& entry, TreeWipe& wipe, bool top) {
-    if (IsLink(entry)) return RemoveLink(path, entry.dwFileAttributes, wipe);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return WipeFolder(path, wipe, top);
-    return DeleteTreeFile(path, wipe);
+// What the entry is comes from the entry itself, opened without following it:
+// a link is removed itself, whatever the listing shows.
+Fate WipeItem(const wchar_t* path, const WIN32_FIND_DATAW& entry, TreeWipe& wipe, bool top, wchar_t* scheduledAs) {
+    if (ListedAsLink(entry) || OpensAsLink(path)) return RemoveTreeLink(path, wipe);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return DeleteTreeFile(path, wipe, scheduledAs);
+    if (!top) WidePrint(L"RecurseWipeTree: %ls\n", path);
+    return WipeFolder(path, wipe, top, scheduledAs);
 }
 
 // True when every folder of the tree below `folder` (a MAX_PATH buffer holding
 // its path; `grown` its length once moved aside) can be moved aside too, with
 // each path still in the buffers and each folder short enough to receive
-// temporary names. Unlisted folders count as fitting: the wipe reports them.
+// temporary names for what it holds. Unlisted folders count as fitting: the
+// wipe reports them.
 bool FitsMovedAside(wchar_t* folder, size_t grown) {
-    if (grown > kLongestTempNameDirectory) return false;
+    if (grown + 1 > kLongestTempNameDirectory) return false;
     size_t length = wcslen(folder);
     if (!AppendToPath(folder, L"\\*")) return false;
     WIN32_FIND_DATAW entry;
@@ -292,7 +294,7 @@ bool FitsMovedAside(wchar_t* folder, size_t grown) {
     bool fits = true;
     do {
         const wchar_t* name = entry.cFileName;
-        if (IsDotEntry(name) || LooksLikeTempName(name)) continue;
+        if (IsDotEntry(name)) continue;
         size_t units = wcslen(name);
         if (!IsFolder(entry)) {
             fits = grown + 1 + units <= kLongestPath;
@@ -323,7 +325,7 @@ bool TreeFitsMovedAside(const wchar_t* path) {
 
 u32 CleanDirectory(const wchar_t* path, int wipe, int warn) {
     WIN32_FIND_DATAW entry;
-    if (!ProbePath(path, &entry)) return 0;
+    if (!ProbePath(path, &entry)) return MeansAbsent(win32.GetLastError()) ? 0 : REPORT("Can not list: %S", path);
     CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
@@ -334,12 +336,13 @@ u32 CleanDirectory(const wchar_t* path, int wipe, int warn) {
 
 u32 RecurseWipeTree(const wchar_t* path) {
     WIN32_FIND_DATAW entry;
-    if (!ProbePath(path, &entry)) return 0;
+    if (!ProbePath(path, &entry)) return MeansAbsent(win32.GetLastError()) ? 0 : REPORT("Can not list: %S", path);
     TreeWipe wipe = {true, false, 0};
     if (IsFolder(entry) && !TreeFitsMovedAside(path)) {
         WidePrint(L"Not moved aside, temporary names would not fit: %ls\n", path);
         wipe.moveAside = false;
     }
-    WipeItem(path, entry, wipe, true);
+    wchar_t scheduledAs[MAX_PATH];
+    WipeItem(path, entry, wipe, true, scheduledAs);
     return wipe.result;
 }

@@ -1,5 +1,6 @@
 #include "files/file_delete.h"
 
+#include "files/links.h"
 #include "files/path_buffer.h"
 #include "run/error_report.h"
 #include "run/run_summary.h"
@@ -77,20 +78,25 @@ bool LooksLikeTempName(const wchar_t* name) {
     return count >= 1 && count <= 4 && !(lower && upper) && wcscmp(digits + count, L".tmp") == 0;
 }
 
+bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 u32 CleanFile(const wchar_t* path, int wipe, int warn) {
     if (win32.GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        if (!MeansAbsent(win32.GetLastError())) return REPORT("GetFileAttributes for file: %S fail.", path);
         WidePrint(L"File not exist: %ls\n", path);
         return 0;
     }
     CountFoundFile(path);
     u32 result = 0;
     if (warn) result = REPORT("Redundant data found: %S", path);
-    if (wipe && !MyDeleteFile(path)) result |= REPORT("Can not remove: %S", path);
-    else if (wipe) CountRemoved(kCountedFile);
+    if (!wipe) return result;
+    bool removed = OpensAsLink(path) ? RemoveLink(path) != Fate::Left : MyDeleteFile(path) != 0;
+    if (!removed) return result | REPORT("Can not remove: %S", path);
+    CountRemoved(kCountedFile);
     return result;
 }
 
-Fate DeleteOrDeferFile(const wchar_t* path) {
+Fate DeleteOrDeferFile(const wchar_t* path, wchar_t* scheduledAs) {
     win32.SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     if (win32.DeleteFileW(path)) return Fate::Removed;
     WidePrint(L"File: %ls couldn't be deleted.\n", path);
@@ -115,6 +121,7 @@ Fate DeleteOrDeferFile(const wchar_t* path) {
     }
     CountDeferred();
     WidePrint(L"File: %ls success mark delete at reboot.\n", path);
+    if (scheduledAs) memcpy(scheduledAs, tempName, sizeof tempName);
     return Fate::Deferred;
 }
 

@@ -8,13 +8,19 @@
 // reboot); left (something of it stays, and was reported).
 enum class Fate { Removed, Deferred, Left };
 
-// Probes one file; with warn reports it; in wipe mode deletes it.
+// Probes one file; with warn reports it; in wipe mode deletes it (a link
+// itself, never what it names).
 u32 CleanFile(const wchar_t* path, int wipe, int warn);
 
+// True for the errors that say a path names nothing: a probe that failed
+// otherwise could not look, and reports that.
+bool MeansAbsent(DWORD error);
+
 // Deletes one file or, when that is refused, moves it to a temporary name
-// beside itself and schedules that name for deletion at the next reboot. A
-// file that cannot be scheduled keeps (or gets back) its own name.
-Fate DeleteOrDeferFile(const wchar_t* path);
+// beside itself and schedules that name for deletion at the next reboot; the
+// path it was scheduled under goes to `scheduledAs` (MAX_PATH units) when
+// given. A file that cannot be scheduled keeps (or gets back) its own name.
+Fate DeleteOrDeferFile(const wchar_t* path, wchar_t* scheduledAs = nullptr);
 
 // 1 = deleted, or moved to a temporary name and scheduled for deletion at the
 // next reboot; 0 = failed.

@@ -33,9 +33,10 @@
 // X(name, type, refusal): functions looked up at run time that change the
 // machine. GetProcAddress hands out a refuser for these names and never looks
 // them up.
-#define KV_WRITING_LOOKUPS(X)                                  \
-    X(RegDeleteKeyExW, RegDeleteKeyExWFn, ERROR_ACCESS_DENIED) \
-    X(NtDeleteKey, NtDeleteKeyFn, kStatusAccessDenied)
+#define KV_WRITING_LOOKUPS(X)                                            \
+    X(RegDeleteKeyExW, RegDeleteKeyExWFn, ERROR_ACCESS_DENIED)           \
+    X(NtDeleteKey, NtDeleteKeyFn, kStatusAccessDenied)                   \
+    X(NtSetInformationFile, NtSetInformationFileFn, kStatusAccessDenied)
 
 // Two more entries are narrowed rather than refused: GetProcAddress (above),
 // and CreateFileW, which opens existing files for reading only.

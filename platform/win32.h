@@ -30,6 +30,10 @@ typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY key, LPCWSTR subKey, REGSAM view, D
 typedef LONG(NTAPI* NtDeleteKeyFn)(HANDLE key);
 typedef LONG(NTAPI* NtQueryKeyFn)(HANDLE key, int informationClass, PVOID information, ULONG length, PULONG resultLength);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(LONG status);
+typedef LONG(NTAPI* NtQueryInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID information, ULONG length,
+                                              int informationClass);
+typedef LONG(NTAPI* NtSetInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID information, ULONG length,
+                                            int informationClass);
 
 // X(name, type): one row per function. The type is spelled out for C runtime
 // functions whose headers declare overloads or inline wrappers.

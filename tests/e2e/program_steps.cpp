@@ -150,7 +150,9 @@ TEST(WholeProgram, DISABLED_UndoFolderThatRefusesFilesIsReportedOncePerWipePass)
 
 // Another process, for locked_file.test.sh: holds two of the family's modules
 // loaded, as a running system would (the provider in its program folder, the
-// TLS package in the system directory), until the script lets them go.
+// TLS package in the system directory), until the script lets them go; and a
+// tool of the program folder open without leave to delete or move it, until
+// the script lets that go first.
 TEST(FamilyModuleHolder, DISABLED_HoldUntilReleased) {
     const std::wstring signals = L"C:\\kve2e";
     wchar_t programFiles[MAX_PATH];
@@ -167,10 +169,19 @@ TEST(FamilyModuleHolder, DISABLED_HoldUntilReleased) {
         ASSERT_NE(nullptr, handle) << Utf8(module);
         loaded.push_back(handle);
     }
+    HANDLE tool = ::CreateFileW((std::wstring(programFiles) + L"\\Kor Vane\\Tools\\kvtest.exe").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, tool);
     ASSERT_TRUE(MakeDirs(signals));
     ASSERT_TRUE(WriteFileBytes(signals + L"\\holder.ready", "ready"));
-    for (int waited = 0; waited < 1200 && !PathExists(signals + L"\\holder.release"); ++waited) ::Sleep(100);
-    EXPECT_TRUE(PathExists(signals + L"\\holder.release"));
+    for (const wchar_t* signal : {L"\\holder.unlock", L"\\holder.release"}) {
+        for (int waited = 0; waited < 1200 && !PathExists(signals + signal); ++waited) ::Sleep(100);
+        EXPECT_TRUE(PathExists(signals + signal));
+        if (tool == INVALID_HANDLE_VALUE) continue;
+        ::CloseHandle(tool);
+        tool = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(WriteFileBytes(signals + L"\\holder.unlocked", "unlocked"));
+    }
     for (HMODULE handle : loaded) ::FreeLibrary(handle);
 }
 

@@ -187,9 +187,10 @@ TEST_F(DirectoryWipe, LockedFileInsideMakesItsFoldersScheduledForReboot) {
     EXPECT_GT(topPosition, binPosition);
 }
 
-// Only the names GetTempFileNameW gives are passed over; the family's own
-// names that merely contain "csp" and ".tmp" are wiped like any other.
-TEST_F(DirectoryWipe, OnlyTheProgramsTemporaryNamesAreSkippedAndTheFolderWaitsForThem) {
+// A temporary name that nobody scheduled (left by an earlier tool, or by a
+// reboot-time deletion that failed) is the family's data like any other name:
+// wiped, never taken for something that waits for the reboot.
+TEST_F(DirectoryWipe, StrayTemporaryNameIsWipedLikeAnyOtherName) {
     MakeFile(L"csp1a2b.tmp", "moved aside earlier");
     MakeFile(L"kvcsp.tmp");
     MakeFolder(L"Update.csp.tmp\\CSP");
@@ -200,16 +201,15 @@ TEST_F(DirectoryWipe, OnlyTheProgramsTemporaryNamesAreSkippedAndTheFolderWaitsFo
     std::vector<std::wstring> temps = RenameTargets(capture.out());
     ASSERT_EQ(3u, temps.size()) << capture.out();
     const std::wstring &top = temps[0], &update = temps[1], &csp = temps[2];
-    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + "Skip: csp1a2b.tmp\n" +
+    EXPECT_EQ(Renamed(top_, top) + Line("Searching ", top + L"\\*") + Line("Deleted file: ", top + L"\\csp1a2b.tmp") +
                   Line("Deleted file: ", top + L"\\kvcsp.tmp") + Line("RecurseWipeTree: ", top + L"\\Update.csp.tmp") +
                   Renamed(top + L"\\Update.csp.tmp", update) + Line("Searching ", update + L"\\*") +
                   Line("RecurseWipeTree: ", update + L"\\CSP") + Renamed(update + L"\\CSP", csp) +
                   Line("Searching ", csp + L"\\*") + Line("Deleted file: ", csp + L"\\kvcsp.dll") +
                   Line("Deleted dir: ", csp) + Line("Deleted dir: ", update) +
-                  Line("Marked to delete on reboot dir: ", top),
+                  Line("Deleted dir: ", top),
               capture.out());
-    EXPECT_EQ(std::vector<std::wstring>{L"csp1a2b.tmp"}, DirectoryNames(top));
-    EXPECT_TRUE(IsScheduled(top));
+    EXPECT_TRUE(DirectoryNames(dir_).empty());
 }
 
 TEST_F(DirectoryWipe, PathNamingAFileIsDeletedAsAFile) {
@@ -361,6 +361,19 @@ TEST_F(DirectoryWipe, TreeThatFitsTheLimitIsRemovedWholeThoughTemporaryNamesWoul
     ConsoleCapture capture;
     EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 1, 0)) << capture.out();
     EXPECT_TRUE(DirectoryNames(dir_).empty());
+    EXPECT_EQ(0u, capture.out().find(Line("Not moved aside, temporary names would not fit: ", top_)));
+}
+
+// A folder moved aside to 246 units would leave no room for the temporary
+// name of a file in it that has to wait for the reboot.
+TEST_F(DirectoryWipe, TreeIsNotMovedAsideWhereAFolderCouldGetNoTemporaryNames) {
+    std::wstring sub(246 - (dir_.size() + 1 + 11) - 1, L's');
+    MakeFolder(sub);
+    MakeFile(sub + L"\\kvcsp.dll");
+    auto inUse = FailWhen<&Win32Api::DeleteFileW>([](LPCWSTR path) { return wcsstr(path, L"\\kvcsp.dll") != nullptr; },
+                                                  FALSE, ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, RecurseWipeTree(top_.c_str())) << capture.out();
     EXPECT_EQ(0u, capture.out().find(Line("Not moved aside, temporary names would not fit: ", top_)));
 }
 

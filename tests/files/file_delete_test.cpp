@@ -36,6 +36,16 @@ TEST_F(FileDeletion, CleanFileOnMissingFilePrintsNotExistAndSucceedsInEveryMode)
     }
 }
 
+// A probe that could not look (redirection that could not be switched off)
+// is no answer that the file is gone.
+TEST_F(FileDeletion, CleanFileReportsAProbeThatFailedForAnotherReasonThanAbsence) {
+    std::wstring path = MakeFile(L"kvcsp.dll");
+    auto noProbe = FailAlways<&Win32Api::GetFileAttributesW>(INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED);
+    ConsoleCapture capture;
+    EXPECT_EQ(static_cast<u32>(ERROR_ACCESS_DENIED), CleanFile(path.c_str(), 1, 0));
+    EXPECT_EQ(ReportText("GetFileAttributes for file: " + Utf8(path) + " fail.", ERROR_ACCESS_DENIED), Out(capture));
+}
+
 TEST_F(FileDeletion, CleanFileInListModeReportsOnlyWithWarnAndChangesNothing) {
     std::wstring path = MakeFile(L"kvcsp.dll");
     {

@@ -72,8 +72,9 @@ TEST(RebootScenario, DISABLED_AfterRestartNothingIsLeft) {
 
 // --- Links -------------------------------------------------------------------
 // links.test.sh plants unix symbolic links, which Wine shows as directories
-// with the reparse-point attribute and no reparse tag; Wine cannot remove them
-// through Windows calls, so the wipe reports them and goes on.
+// with the reparse-point attribute and no reparse tag, or, to a file, as that
+// file; Wine cannot remove them through Windows calls, so the wipe reports
+// them and goes on.
 
 const std::wstring kLinkRoot = L"C:\\kvlinks";
 const std::wstring kDecoy = kLinkRoot + L"\\decoy";
@@ -81,6 +82,9 @@ const std::wstring kDecoy = kLinkRoot + L"\\decoy";
 void ExpectDecoyIntact() {
     EXPECT_EQ("keep", ReadFileBytes(kDecoy + L"\\keep.dll").value_or(""));
     EXPECT_EQ("keep too", ReadFileBytes(kDecoy + L"\\nested\\keep2.dll").value_or(""));
+    EXPECT_EQ("important", ReadFileBytes(kLinkRoot + L"\\victim\\important.ini").value_or(""));
+    EXPECT_EQ("victim", ReadFileBytes(kLinkRoot + L"\\victim.dll").value_or(""));
+    EXPECT_TRUE(PathExists(kLinkRoot + L"\\emptydecoy"));
 }
 
 TEST(LinkScenario, DISABLED_WipeRemovesNothingBehindALink) {
@@ -98,8 +102,10 @@ TEST(LinkScenario, DISABLED_WipeRemovesNothingBehindALink) {
     const std::wstring &moved = temps[0], &sub = temps[1];
     std::string out = WithoutLineNumbers(capture.out());
     std::string expected =
-        "Rename: " + Utf8(top) + " into " + Utf8(moved) + " success.\nSearching " + Utf8(moved) +
-        "\\*\nDeleted file: " + Utf8(moved) + "\\own.dll\nRecurseWipeTree: " + Utf8(moved) + "\\sub\nRename: " +
+        "Rename: " + Utf8(top) + " into " + Utf8(moved) + " success.\nSearching " + Utf8(moved) + "\\*\n" +
+        ReportText("Can not remove link: " + Utf8(moved) + "\\cfg.ini", ERROR_NOT_SUPPORTED) +
+        ReportText("Can not remove link: " + Utf8(moved) + "\\emptylink", ERROR_NOT_SUPPORTED) +
+        "Deleted file: " + Utf8(moved) + "\\own.dll\nRecurseWipeTree: " + Utf8(moved) + "\\sub\nRename: " +
         Utf8(moved) + "\\sub into " + Utf8(sub) + " success.\nSearching " + Utf8(sub) + "\\*\nAn error occurred in "
         "running the program.\ninstall:#:Can not remove link: " + Utf8(sub) + "\\decoylink\n";
     EXPECT_EQ(0u, out.find(expected)) << out;
@@ -122,6 +128,8 @@ TEST(LinkScenario, DISABLED_WipeRemovesNothingBehindALink) {
         << direct.out();
     EXPECT_EQ(std::string::npos, direct.out().find("Rename:"));
     EXPECT_TRUE(PathExists(kLinkRoot + L"\\toplink"));
+    // A module of the system folder that is a link to a file.
+    EXPECT_NE(0u, CleanFile((kLinkRoot + L"\\kvssl.dll").c_str(), 1, 0));
     ExpectDecoyIntact();
 }
 

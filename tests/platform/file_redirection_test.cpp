@@ -66,6 +66,7 @@ TEST_F(FileRedirection, FileCallWhoseSwitchOffFailsDoesNotRunAndFailsWithTheSwit
     WIN32_FIND_DATAW found;
     EXPECT_EQ(INVALID_HANDLE_VALUE, win32.FindFirstFileW(L"C:\\*", &found));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
+    EXPECT_FALSE(win32.CreateDirectoryW(L"C:\\kvtest-not-made", nullptr));
     EXPECT_TRUE(EndFileCallsWithoutRedirection());
     EXPECT_TRUE(g_steps.empty());
 }
