@@ -17,9 +17,9 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
 u32 ListRegValues(HKEY key, int level, u32* valueCount);
 
 // Removes parent\subkey with everything below it, taking over each key's
-// security first. The subkey's path up to its last component resolves as
-// always; the last component is taken as itself (see KeyPlace). `parent` is a
-// predefined root: the undo file names each key by it and the path.
+// security first. The subkey is reached as a row's key is (OpenStartingKey),
+// the last component taken as itself. `parent` is a predefined root or an
+// open key; the undo file names each key under the hive it was read from.
 // 0 = gone; 0xFFFFFFFF = could not be opened for full access.
 u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey);
 const u32 kWipeOpenFailed = 0xFFFFFFFF;
@@ -53,12 +53,17 @@ u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* pla
 // is a registry link (anything else there stays untouched).
 enum WipeScope { kWholeTree, kLinkOnly };
 
-// Removes parent\name, opened as itself, printing it as `shown`; a link goes
-// through its own handle, never its target. root\path is the same key by its
-// predefined root and full path, as the undo file names it: in a wipe pass
-// each key is recorded as the removal reaches it (a link as a comment line).
-// A failed record is the undo file's to report and return; the removal goes
-// on. Same results as RecurseWipeRegTree.
+// Takes over and removes parent\name, opened as itself, printing it as
+// `shown`; a link goes through its own handle, never its target. `name` may be
+// a single component below an open key, or a whole path below a root: every
+// open of such a path, and every handle security is written through, is
+// checked by its kernel name (registry/key_path.h). A key that refuses us
+// even reading is taken over first, as every key is, so a search can hand
+// here a subkey it could not open. root\path is the same key by its root and
+// full path, for the undo file: in a wipe pass each key is recorded as the
+// removal reaches it (a link as a comment line). A failed record is the undo
+// file's to report and return; the removal goes on. Same results as
+// RecurseWipeRegTree.
 u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
               WipeScope scope);
 

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "registry/key_wipe.h"
 #include "tests/registry/registry_fixture.h"
 
@@ -89,6 +91,19 @@ TEST_F(CleanRegKeyTest, KeyThatRefusesUsIsOneLineInListModeAndTakenOverInWipeMod
               "Deleted SOFTWARE\\KvTestDenied\n\n",
               capture.out());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+// Wine itself refuses an administrator the takeover of a key that grants only
+// SYSTEM (it stays behind in this prefix): the wipe fails, nothing is skipped.
+TEST_F(CleanRegKeyTest, KeyGrantingOnlySystemThatCannotBeTakenOverFailsTheRow) {
+    const std::wstring path = L"SOFTWARE\\KvTestSystemOnly";
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path));
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, path, L"O:SYD:P(A;;KA;;;SY)"));
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_EQ(0u, capture.out().find("Access denied (taking over): SOFTWARE\\KvTestSystemOnly\n")) << capture.out();
+    std::vector<std::wstring> left = SubkeyNames(HKEY_LOCAL_MACHINE, L"SOFTWARE");
+    EXPECT_NE(left.end(), std::find(left.begin(), left.end(), L"KvTestSystemOnly"));
 }
 
 // Rights on the keys above a row's key are never needed, as for reg.exe: a
