@@ -41,12 +41,6 @@ u32 RunRequestedPasses(const InstallSteps& steps, const InstallRequest& request)
     return result;
 }
 
-bool RunsUnderWow64() {
-    IsWow64ProcessFn isWow64Process = LookUpFunction<IsWow64ProcessFn>(L"kernel32", "IsWow64Process");
-    BOOL underWow64 = FALSE;
-    return isWow64Process && isWow64Process(win32.GetCurrentProcess(), &underWow64) && underWow64;
-}
-
 // On 64-bit Windows this 32-bit process reaches the 64-bit registry only
 // through the view flag and the 64-bit system directory only with file-system
 // redirection off, which it is for each file-system call of these passes and

@@ -168,3 +168,9 @@ int WideErrorPrint(const wchar_t* format, ...) {
     }
     return written;
 }
+
+bool RunsUnderWow64() {
+    IsWow64ProcessFn isWow64Process = LookUpFunction<IsWow64ProcessFn>(L"kernel32", "IsWow64Process");
+    BOOL underWow64 = FALSE;
+    return isWow64Process && isWow64Process(win32.GetCurrentProcess(), &underWow64) && underWow64;
+}

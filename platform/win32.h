@@ -152,3 +152,7 @@ Fn LookUpFunction(const wchar_t* module, const char* name) {
     if (!handle) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(win32.GetProcAddress(handle, name)));
 }
+
+// True when this 32-bit process runs on 64-bit Windows (IsWow64Process, looked
+// up each time).
+bool RunsUnderWow64();

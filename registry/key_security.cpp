@@ -3,6 +3,7 @@
 #include "run/error_report.h"
 #include "run/process_state.h"
 #include "platform/owned.h"
+#include "registry/key_path.h"
 #include "registry/key_wipe.h"
 
 namespace {
@@ -10,11 +11,14 @@ namespace {
 const wchar_t kTemplateKey[] = L"SOFTWARE\\Classes\\CLSID";
 
 // Opens parent\subkey asking only for `access`, writes one part of the template's
-// security through that handle and closes it. Reports its own failures.
+// security through that handle and closes it. The handle is first checked by
+// its kernel name to be parent\subkey: security is never written to a key
+// reached through a link, nor to one whose name the system would not tell.
+// Reports its own failures.
 u32 WriteSecurityPart(HKEY parent, const wchar_t* subkey, DWORD openOptions, REGSAM access,
                       SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor) {
     HKEY opened = nullptr;
-    LONG status = win32.RegOpenKeyExW(parent, subkey, openOptions, access | g_registryView, &opened);
+    LONG status = OpenKeyPath(parent, subkey, access, openOptions, &opened);
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);
         return REPORT("RegOpenKey()");

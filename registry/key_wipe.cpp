@@ -9,7 +9,6 @@
 
 namespace {
 
-const wchar_t kLinkValueName[] = L"SymbolicLinkValue";
 // The display path of a nested key: at most 254 characters and the NUL.
 const DWORD kDisplayPathUnits = 255;
 
@@ -50,20 +49,18 @@ u32 DeleteThroughHandle(OwnedKey& key, const wchar_t* shown, bool* removed) {
     return result | ReportDeletion(status, shown);
 }
 
-// Lists the values of an open key; tells whether they make it a registry link.
-u32 ListValues(HKEY key, int level, u32* valueCount, bool* isLink) {
+// Lists the values of an open key.
+u32 ListValues(HKEY key, int level, u32* valueCount) {
     *valueCount = 0;
-    *isLink = false;
     OwnedBlock buffer = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
     if (!buffer) return REPORT("Not enough memory.");
     wchar_t* name = BlockAs<wchar_t>(buffer);
     LONG status;
     for (DWORD i = 0;; ++i) {
-        DWORD size = kValueNameUnits, type = 0;
-        status = win32.RegEnumValueW(key, i, name, &size, nullptr, &type, nullptr, nullptr);
+        DWORD size = kValueNameUnits;
+        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
         ++*valueCount;
-        if (type == REG_LINK && wcscmp(name, kLinkValueName) == 0) *isLink = true;
         PrintIndent(level);
         WidePrint(L"ValName: %ls\n", name);
     }
@@ -72,33 +69,12 @@ u32 ListValues(HKEY key, int level, u32* valueCount, bool* isLink) {
     return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
 }
 
-// The user's own hive is writable by the user, who may make any key on a
-// row's path a link to a key of the machine's. There the path is opened one
-// component at a time, each as itself, and a link on the way is not followed.
-// `path` is cut at its separators on the way and left as it was.
-LONG OpenUserPath(wchar_t* path, REGSAM access, OwnedKey* key) {
-    HKEY parent = HKEY_CURRENT_USER;
-    OwnedKey opened;
-    for (wchar_t* component = path;;) {
-        wchar_t* separator = wcschr(component, L'\\');
-        if (separator) *separator = L'\0';
-        OwnedKey next;
-        LONG status = OpenChildKey(parent, component, access, next.put());
-        if (separator) *separator = L'\\';
-        if (status != ERROR_SUCCESS) return status;
-        if (IsRegistryLink(next.get())) return kLinkOnThePath;
-        opened.reset(next.release());
-        parent = opened.get();
-        if (!separator) break;
-        component = separator + 1;
-    }
-    key->reset(opened.release());
-    return ERROR_SUCCESS;
-}
-
-// Opens the parent path of root\path with `access` (the root itself for a
-// one-component path). Result: 0, or the report of a memory shortage.
-u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, LONG* status) {
+// Opens the parent path of root\path for querying only (the root itself for a
+// one-component path), checked: any link on it but Windows' own makes
+// kLinkOnThePath. A parent that refuses us is not needed: the key is then
+// named by its whole path from the root, and every open of it is checked.
+// Result: 0, or the report of a memory shortage.
+u32 OpenKeyPlace(HKEY root, const wchar_t* path, KeyPlace* place, LONG* status) {
     *status = ERROR_SUCCESS;
     const wchar_t* lastSeparator = wcsrchr(path, L'\\');
     place->parent = root;
@@ -114,10 +90,15 @@ u32 OpenKeyPlace(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place,
     wchar_t* parentPath = BlockAs<wchar_t>(buffer);
     memcpy(parentPath, path, units * sizeof(wchar_t));
     parentPath[units] = L'\0';
-    *status = root == HKEY_CURRENT_USER ? OpenUserPath(parentPath, access, &place->parentKey)
-                                        : win32.RegOpenKeyExW(root, parentPath, 0, access | g_registryView,
-                                                              place->parentKey.put());
-    if (*status == ERROR_SUCCESS) place->parent = place->parentKey.get();
+    *status = OpenKeyPath(root, parentPath, KEY_QUERY_VALUE, 0, place->parentKey.put());
+    if (*status == ERROR_SUCCESS) {
+        place->parent = place->parentKey.get();
+    } else if (*status == ERROR_ACCESS_DENIED) {
+        place->name = path;
+        *status = ERROR_SUCCESS;
+    } else if (*status == ERROR_NOT_ENOUGH_MEMORY) {
+        return REPORT("Not enough memory.");
+    }
     return 0;
 }
 
@@ -203,6 +184,8 @@ void PrintIndent(int level) {
 void PrintUnopenedKey(LONG status, const wchar_t* name) {
     if (status == kLinkOnThePath)
         WidePrint(L"Link on the path (skipping): %ls\n", name);
+    else if (status == kKeyNameUnknown)
+        WidePrint(L"Key name unknown (skipping): %ls\n", name);
     else if (status == ERROR_ACCESS_DENIED)
         WidePrint(L"Access denied (skipping): %ls\n", name);
     else
@@ -217,17 +200,12 @@ u32 CloseKeyReported(OwnedKey& key, const wchar_t* name) {
 }
 
 LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key) {
+    if (wcschr(child, L'\\')) return OpenKeyPath(parent, child, access, REG_OPTION_OPEN_LINK, key);
     return win32.RegOpenKeyExW(parent, child, REG_OPTION_OPEN_LINK, access | g_registryView, key);
 }
 
-bool IsRegistryLink(HKEY key) {
-    DWORD type = REG_NONE;
-    LONG status = win32.RegQueryValueExW(key, kLinkValueName, nullptr, &type, nullptr, nullptr);
-    return status == ERROR_SUCCESS && type == REG_LINK;
-}
-
 u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, OwnedKey* key, LONG* status) {
-    u32 result = OpenKeyPlace(root, path, access, place, status);
+    u32 result = OpenKeyPlace(root, path, place, status);
     if (*status == ERROR_SUCCESS) *status = OpenChildKey(place->parent, place->name, access, key->put());
     return result;
 }
@@ -237,7 +215,16 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
     OwnedKey key;
     LONG status = ERROR_SUCCESS;
     u32 result = OpenStartingKey(root, subkey, KEY_READ, &place, &key, &status);
-    if (result == 0 && status != ERROR_SUCCESS) PrintUnopenedKey(status, subkey);
+    if (result == 0 && status == ERROR_ACCESS_DENIED && wipe) {
+        // A key of the family that refuses us: taken over, as its subkeys are, and removed.
+        WidePrint(L"Access denied (taking over): %ls\n", subkey);
+        if (WipeKeyAt(root, subkey, place.parent, place.name, subkey, kWholeTree) != 0)
+            result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
+        else CountRemoved(kCountedKey);
+        if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
+    } else if (result == 0 && status != ERROR_SUCCESS) {
+        PrintUnopenedKey(status, subkey);
+    }
     if (key) {
         u32 keyCount = 0, valueCount = 0;
         result = ListRegTree(key.get(), subkey, 0, &keyCount, &valueCount);
@@ -263,11 +250,10 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
     WidePrint(L"Key: %ls\n", path);
 
     u32 values = 0;
-    bool isLink = false;
-    u32 result = ListValues(key, level + 1, &values, &isLink);
+    u32 result = ListValues(key, level + 1, &values);
     *valueCount += values;
     // A link is listed as itself and never descended into.
-    if (isLink) return result;
+    if (IsRegistryLink(key)) return result;
 
     OwnedBlock pathBuffer = AllocateBlock(kDisplayPathUnits * sizeof(wchar_t));
     if (!pathBuffer) return result | REPORT("Not enough memory.");
@@ -297,15 +283,12 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
     return result;
 }
 
-u32 ListRegValues(HKEY key, int level, u32* valueCount) {
-    bool isLink = false;
-    return ListValues(key, level, valueCount, &isLink);
-}
+u32 ListRegValues(HKEY key, int level, u32* valueCount) { return ListValues(key, level, valueCount); }
 
 u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey) {
     KeyPlace place;
     LONG status = ERROR_SUCCESS;
-    u32 result = OpenKeyPlace(parent, subkey, KEY_READ, &place, &status);
+    u32 result = OpenKeyPlace(parent, subkey, &place, &status);
     if (result != 0) return result;
     if (status != ERROR_SUCCESS) {
         KeepStatusAsLastError(status);

@@ -3,9 +3,12 @@
 
 #include "platform/owned.h"
 #include "platform/win32.h"
+#include "registry/key_path.h"
 
-// Lists the tree of root\subkey; in wipe mode removes it. A missing or
-// inaccessible key is a printed line, not a failure.
+// Lists the tree of root\subkey; in wipe mode removes it. A missing key, one
+// reached only through a link, and in list mode one that refuses reading, are
+// a printed line, not a failure; in wipe mode a key that refuses us is taken
+// over and removed, and a takeover that fails is the row's failure.
 u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn);
 
 // Prints "Key:" and "ValName:" lines of an open key's whole tree, depth-first.
@@ -14,9 +17,9 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
 u32 ListRegValues(HKEY key, int level, u32* valueCount);
 
 // Removes parent\subkey with everything below it, taking over each key's
-// security first. The subkey's path up to its last component resolves as
-// always; the last component is taken as itself (see KeyPlace). `parent` is a
-// predefined root: the undo file names each key by it and the path.
+// security first. The subkey is reached as a row's key is (OpenStartingKey),
+// the last component taken as itself. `parent` is a predefined root or an
+// open key; the undo file names each key under the hive it was read from.
 // 0 = gone; 0xFFFFFFFF = could not be opened for full access.
 u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey);
 const u32 kWipeOpenFailed = 0xFFFFFFFF;
@@ -24,44 +27,49 @@ const u32 kWipeOpenFailed = 0xFFFFFFFF;
 // Deletes one key by name in the current registry view; returns the system error code.
 LONG DeleteRegKey(HKEY parent, const wchar_t* subkey);
 
-// Registry links are never followed from a row's starting key down. The
-// starting key's path may pass through links (SYSTEM\CurrentControlSet is
-// one): its parent path is opened as always. The starting key itself and
-// every key below it are opened with REG_OPTION_OPEN_LINK, so a link there is
-// the link key itself: listed as itself, never descended into, and removed
-// itself, through its own handle.
+// Registry links are never followed, from a row's root down: a starting key
+// is reached only through the links Windows itself keeps on such paths
+// (registry/key_path.h), and every key is opened with REG_OPTION_OPEN_LINK,
+// so a link at a starting key or below it is the link key itself: listed as
+// itself, never descended into, and removed itself, through its own handle.
 
-// Where a starting key sits: its parent, opened by the parent path, and its
-// last component.
+// Where a starting key sits: the key it is opened from, and its name there.
 struct KeyPlace {
-    HKEY parent = nullptr;          // the root itself when the path has one component
-    OwnedKey parentKey;             // otherwise the parent path's own handle
-    const wchar_t* name = nullptr;  // the last component, within the path
+    HKEY parent = nullptr;          // the root itself, or the parent path's own handle
+    OwnedKey parentKey;             // the parent path's handle, when the parent could be read
+    const wchar_t* name = nullptr;  // the last component within the path, or the whole path
 };
 
-// Opens the parent path of root\path, then the starting key itself, both with
-// `access`. Result: 0, or the report of a memory shortage; *status: the status
-// of the open that failed, or ERROR_SUCCESS with the key open.
+// Opens the parent path of root\path (checked, for querying only), then the
+// starting key itself with `access`, as itself. A parent that refuses even that
+// is not needed: the key is then opened by its whole path, checked, from the
+// root. Result: 0, or the report of a memory shortage; *status: the status of
+// the open that failed (absent, refused, kLinkOnThePath, kKeyNameUnknown), or
+// ERROR_SUCCESS with the key open. On ERROR_ACCESS_DENIED, `place` is the
+// key's, for a takeover.
 u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* place, OwnedKey* key, LONG* status);
 
 // What a removal takes: the key with its whole tree, or the key only when it
 // is a registry link (anything else there stays untouched).
 enum WipeScope { kWholeTree, kLinkOnly };
 
-// Removes parent\name, opened as itself, printing it as `shown`; a link goes
-// through its own handle, never its target. root\path is the same key by its
-// predefined root and full path, as the undo file names it: in a wipe pass
-// each key is recorded as the removal reaches it (a link as a comment line).
-// A failed record is the undo file's to report and return; the removal goes
-// on. Same results as RecurseWipeRegTree.
+// Takes over and removes parent\name, opened as itself, printing it as
+// `shown`; a link goes through its own handle, never its target. `name` may be
+// a single component below an open key, or a whole path below a root: every
+// open of such a path, and every handle security is written through, is
+// checked by its kernel name (registry/key_path.h). A key that refuses us
+// even reading is taken over first, as every key is, so a search can hand
+// here a subkey it could not open. root\path is the same key by its root and
+// full path, for the undo file: in a wipe pass each key is recorded as the
+// removal reaches it (a link as a comment line). A failed record is the undo
+// file's to report and return; the removal goes on. Same results as
+// RecurseWipeRegTree.
 u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
               WipeScope scope);
 
 // Opens parent\child itself, a link included, in the current registry view.
+// A child given as a path of several components is checked (OpenKeyPath).
 LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key);
-
-// True when the open key is a registry link (its "SymbolicLinkValue" is REG_LINK).
-bool IsRegistryLink(HKEY key);
 
 // Registry calls return their error instead of leaving it behind; this leaves
 // it as the last error, for the report that follows.
@@ -78,10 +86,8 @@ bool TextContains(const wchar_t* text, const wchar_t* part);
 
 // `level` times two blanks, the indentation of nested lines.
 void PrintIndent(int level);
-// The status of a starting key in the user's hive whose path passes through a link.
-const LONG kLinkOnThePath = ERROR_CANT_RESOLVE_FILENAME;
-// "Access denied (skipping): ", "Link on the path (skipping): " or "Key not
-// exist: " and the name, by the open's error.
+// "Access denied (skipping): ", "Link on the path (skipping): ", "Key name
+// unknown (skipping): " or "Key not exist: " and the name, by the open's error.
 void PrintUnopenedKey(LONG status, const wchar_t* name);
 // Closes the key; a failure is reported as "Can not RegCloseKey: " with the name.
 u32 CloseKeyReported(OwnedKey& key, const wchar_t* name);

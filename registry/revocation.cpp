@@ -4,6 +4,7 @@
 #include "run/process_state.h"
 #include "run/run_summary.h"
 #include "platform/owned.h"
+#include "registry/key_path.h"
 #include "registry/key_wipe.h"
 #include "registry/list_value.h"
 #include "registry/multi_string.h"
@@ -39,9 +40,13 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
     WidePrint(L"CertDllVerifyRevocationRegUninstall\n");
     wcsncpy(work, kRevocationKey, kWorkUnits - 1);
     OwnedKey key;
-    LONG status = win32.RegOpenKeyExW(HKEY_LOCAL_MACHINE, work, 0, KEY_ALL_ACCESS | g_registryView, key.put());
+    LONG status = OpenKeyPath(HKEY_LOCAL_MACHINE, work, KEY_ALL_ACCESS, 0, key.put());
     if (status != ERROR_SUCCESS) {
-        WidePrint(L"Key not exist: %ls\n", work);
+        // Reached only through a link: another key than the system's list, left alone.
+        if (status == kLinkOnThePath)
+            PrintUnopenedKey(status, work);
+        else
+            WidePrint(L"Key not exist: %ls\n", work);
         WidePrint(L"\n");
         return 0;
     }

@@ -4,6 +4,7 @@
 #include "run/process_state.h"
 #include "run/run_summary.h"
 #include "platform/owned.h"
+#include "registry/key_path.h"
 #include "registry/key_wipe.h"
 #include "registry/list_value.h"
 #include "registry/multi_string.h"
@@ -60,8 +61,13 @@ size_t EditPackages(const PackageRepair& repair, const wchar_t* units, size_t co
 u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
     WidePrint(L"%ls\n", repair.title);
     OwnedKey key;
-    LONG status =
-        win32.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLsaKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | g_registryView, key.put());
+    LONG status = OpenKeyPath(HKEY_LOCAL_MACHINE, kLsaKey, KEY_QUERY_VALUE | KEY_SET_VALUE, 0, key.put());
+    if (status == kLinkOnThePath) {
+        // Another key than the system's list, reached through a link: left alone.
+        PrintUnopenedKey(status, kLsaKey);
+        WidePrint(L"\n");
+        return 0;
+    }
     if (status != ERROR_SUCCESS) return static_cast<u32>(status);
 
     DWORD type = REG_NONE, bytes = 0;

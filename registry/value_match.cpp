@@ -4,6 +4,7 @@
 #include "run/process_state.h"
 #include "run/run_summary.h"
 #include "platform/owned.h"
+#include "registry/key_path.h"
 #include "registry/key_wipe.h"
 #include "undo/undo_file.h"
 
@@ -15,7 +16,8 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
 
     u32 result = 0;
     OwnedKey key;
-    LONG status = win32.RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | g_registryView, key.put());
+    // A link anywhere on the path, the key itself included, makes another key: skipped.
+    LONG status = OpenKeyPath(HKEY_LOCAL_MACHINE, subkey, KEY_ALL_ACCESS, 0, key.put());
     if (status != ERROR_SUCCESS) {
         PrintUnopenedKey(status, subkey);
     } else {

@@ -1,15 +1,12 @@
 #include "run/run_summary.h"
 
 #include "run/error_report.h"
+#include "platform/key_name.h"
 #include "platform/owned.h"
 
 #include <utility>
 
 namespace {
-
-const int kKeyNameInformation = 3;
-const LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
-const LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
 
 // Tags that keep the kinds of items apart in the one set.
 const wchar_t kKeyTag = L'K';
@@ -117,47 +114,22 @@ void CountFound(CountedKind kind, wchar_t tag, const wchar_t* const* parts, cons
     if (!identity || RememberNew(std::move(identity), units)) ++g_found[kind];
 }
 
-// The key's kernel name (KEY_NAME_INFORMATION: its length in bytes, then the
-// name) in `buffer`, or in `large` when it does not fit; false when the system
-// cannot tell it.
-bool KernelNameOf(HKEY key, ULONG* buffer, ULONG bufferBytes, OwnedBlock* large, const wchar_t** name, size_t* units) {
-    NtQueryKeyFn queryKey = LookUpFunction<NtQueryKeyFn>(L"ntdll.dll", "NtQueryKey");
-    if (!queryKey) return false;
-    BYTE* information = reinterpret_cast<BYTE*>(buffer);
-    ULONG needed = 0;
-    LONG status = queryKey(key, kKeyNameInformation, information, bufferBytes, &needed);
-    if ((status == kStatusBufferOverflow || status == kStatusBufferTooSmall) && needed > bufferBytes) {
-        *large = AllocateBlock(needed);
-        if (!*large) {
-            win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            REPORT("Not enough memory.");
-            return false;
-        }
-        information = BlockAs<BYTE>(*large);
-        status = queryKey(key, kKeyNameInformation, information, needed, &needed);
-    }
-    if (status != 0) return false;
-    ULONG nameBytes = 0;
-    memcpy(&nameBytes, information, sizeof nameBytes);
-    *name = reinterpret_cast<const wchar_t*>(information + sizeof(ULONG));
-    *units = nameBytes / sizeof(wchar_t);
-    return true;
-}
-
 // Counts an item that lies in a key: the key's kernel name is its first part.
 // A key whose name the system cannot tell counts each time it is found.
 void CountFoundInKey(CountedKind kind, wchar_t tag, HKEY key, const wchar_t* second, const wchar_t* third) {
     if (!g_countingFinds) return;
-    ULONG buffer[256];
-    OwnedBlock large;
-    const wchar_t* name = nullptr;
-    size_t nameUnits = 0;
-    if (!KernelNameOf(key, buffer, sizeof buffer, &large, &name, &nameUnits)) {
+    KernelName name;
+    LONG status = ReadKernelName(key, &name);
+    if (status != ERROR_SUCCESS) {
+        if (status == ERROR_NOT_ENOUGH_MEMORY) {
+            win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            REPORT("Not enough memory.");
+        }
         ++g_found[kind];
         return;
     }
-    const wchar_t* parts[] = {name, second, third};
-    size_t lengths[] = {nameUnits, second ? wcslen(second) : 0, third ? wcslen(third) : 0};
+    const wchar_t* parts[] = {name.units, second, third};
+    size_t lengths[] = {name.length, second ? wcslen(second) : 0, third ? wcslen(third) : 0};
     CountFound(kind, tag, parts, lengths, third ? 3 : second ? 2 : 1);
 }
 

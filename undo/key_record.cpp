@@ -4,6 +4,7 @@
 
 #include "run/error_report.h"
 #include "platform/owned.h"
+#include "undo/hive_name.h"
 
 namespace {
 
@@ -189,15 +190,18 @@ u32 RecordKey(TreeWalk* walk, HKEY key, size_t keyNameUnits) {
     return result;
 }
 
-u32 ReportNotARoot() {
+// The hive the key `key` (or, when it is null, the root alone) was read from.
+u32 HiveNameOf(HKEY root, HKEY key, wchar_t* rootName) {
+    if (RecordHiveName(root, key, rootName)) return 0;
     win32.SetLastError(ERROR_INVALID_HANDLE);
-    return REPORT("Can not record for undo: not a predefined root key");
+    return REPORT("Can not record for undo: the key's hive is unknown");
 }
 
-// The walk's buffers and the name of root\path; 0, or the reported failure.
-u32 StartWalk(TreeWalk* walk, RegText* text, REGSAM view, HKEY root, const wchar_t* path, size_t* keyNameUnits) {
-    const wchar_t* rootName = RegRootName(root);
-    if (!rootName) return ReportNotARoot();
+// The walk's buffers and the name of root\path, `key` being that key; 0, or the reported failure.
+u32 StartWalk(TreeWalk* walk, RegText* text, REGSAM view, HKEY root, const wchar_t* path, HKEY key,
+              size_t* keyNameUnits) {
+    wchar_t rootName[kHiveNameUnits];
+    if (u32 failure = HiveNameOf(root, key, rootName)) return failure;
     walk->text = text;
     walk->view = view;
     walk->valueName = AllocateBlock(kValueNameUnits * sizeof(wchar_t));
@@ -212,7 +216,7 @@ u32 StartWalk(TreeWalk* walk, RegText* text, REGSAM view, HKEY root, const wchar
 u32 RecordKeyTree(RegText* text, HKEY root, const wchar_t* path, REGSAM view) {
     TreeWalk walk;
     size_t keyNameUnits = 0;
-    u32 failure = StartWalk(&walk, text, view, root, path, &keyNameUnits);
+    u32 failure = StartWalk(&walk, text, view, root, path, nullptr, &keyNameUnits);
     if (failure) return failure;
 
     OwnedKey key;
@@ -225,7 +229,7 @@ u32 RecordKeyTree(RegText* text, HKEY root, const wchar_t* path, REGSAM view) {
 u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key) {
     TreeWalk walk;
     size_t keyNameUnits = 0;
-    u32 failure = StartWalk(&walk, text, 0, root, path, &keyNameUnits);
+    u32 failure = StartWalk(&walk, text, 0, root, path, key, &keyNameUnits);
     if (failure) return failure;
     if (AppendRegKey(text, walk.keyName.units(), keyNameUnits) == kRegUnwritable)
         return ReportUnwritable(walk.keyName.units());
@@ -234,10 +238,11 @@ u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key) {
 
 namespace {
 
-// The data block and the key's line of a record of one item of root\path.
-u32 StartItemRecord(HKEY root, const wchar_t* path, DataBlock* data, KeyName* keyName, size_t* keyNameUnits) {
-    const wchar_t* rootName = RegRootName(root);
-    if (!rootName) return ReportNotARoot();
+// The data block and the key's line of a record of one item of root\path, the open `key`.
+u32 StartItemRecord(HKEY root, const wchar_t* path, HKEY key, DataBlock* data, KeyName* keyName,
+                    size_t* keyNameUnits) {
+    wchar_t rootName[kHiveNameUnits];
+    if (u32 failure = HiveNameOf(root, key, rootName)) return failure;
     if (!data->Reserve(kFirstDataBytes) || !StartKeyName(keyName, rootName, path, keyNameUnits))
         return ReportOutOfMemory();
     return 0;
@@ -249,7 +254,7 @@ u32 RecordLink(RegText* text, HKEY root, const wchar_t* path, HKEY link) {
     DataBlock data;
     KeyName keyName;
     size_t keyNameUnits = 0;
-    if (u32 failure = StartItemRecord(root, path, &data, &keyName, &keyNameUnits)) return failure;
+    if (u32 failure = StartItemRecord(root, path, link, &data, &keyName, &keyNameUnits)) return failure;
     return RecordLinkOf(text, link, keyName.units(), keyNameUnits, &data);
 }
 
@@ -257,7 +262,7 @@ u32 RecordValue(RegText* text, HKEY root, const wchar_t* path, HKEY key, const w
     DataBlock data;
     KeyName keyName;
     size_t keyNameUnits = 0;
-    if (u32 failure = StartItemRecord(root, path, &data, &keyName, &keyNameUnits)) return failure;
+    if (u32 failure = StartItemRecord(root, path, key, &data, &keyName, &keyNameUnits)) return failure;
     DWORD type = REG_NONE, bytes = 0;
     LONG status = QueryValue(key, name, &data, &type, &bytes);
     if (status == ERROR_FILE_NOT_FOUND) return 0;
@@ -270,8 +275,8 @@ u32 RecordValue(RegText* text, HKEY root, const wchar_t* path, HKEY key, const w
 
 u32 RecordValueBytes(RegText* text, HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
                      const void* data, DWORD bytes) {
-    const wchar_t* rootName = RegRootName(root);
-    if (!rootName) return ReportNotARoot();
+    wchar_t rootName[kHiveNameUnits];
+    if (u32 failure = HiveNameOf(root, nullptr, rootName)) return failure;
     KeyName keyName;
     size_t keyNameUnits = 0;
     if (!StartKeyName(&keyName, rootName, path, &keyNameUnits)) return ReportOutOfMemory();

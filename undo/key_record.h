@@ -1,6 +1,9 @@
 // Reads what a removal is about to take from the registry and appends it to a
-// .reg text. Each function returns its reported failures: a key that could not
-// be read, a name that cannot be written (a comment line in the text names each).
+// .reg text. Each key's line names it under the hive it was read from
+// (undo/hive_name.h) and its path there as the removal names it under `root`.
+// Each function returns its reported failures: a key that could not be read,
+// a hive that cannot be told, a name that cannot be written (a comment line in
+// the text names each).
 #pragma once
 
 #include "platform/win32.h"

@@ -15,18 +15,6 @@ const wchar_t kInexactComment[] =
 const wchar_t kUnwritableKeyComment[] = L"Key not recorded, its name cannot be written in a .reg file: ";
 const wchar_t kUnwritableValueComment[] = L"Value not recorded, its name cannot be written in a .reg file: ";
 
-struct RootName {
-    HKEY root;
-    const wchar_t* name;
-};
-const RootName kRootNames[] = {
-    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"},
-    {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
-    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},
-    {HKEY_USERS, L"HKEY_USERS"},
-    {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"},
-};
-
 // Data bytes as little-endian UTF-16 units, whatever their alignment.
 wchar_t UnitAt(const BYTE* data, size_t index) {
     return static_cast<wchar_t>(data[2 * index] | (data[2 * index + 1] << 8));
@@ -227,12 +215,6 @@ void AppendRegComment(RegText* text, const wchar_t* line) {
 void AppendRegKeyComment(RegText* text, const RegPiece* pieces, size_t pieceCount) {
     AppendLineEnd(text);
     AppendRegComment(text, pieces, pieceCount);
-}
-
-const wchar_t* RegRootName(HKEY root) {
-    for (const RootName& row : kRootNames)
-        if (row.root == root) return row.name;
-    return nullptr;
 }
 
 RegWriteOutcome AppendRegKey(RegText* text, const wchar_t* keyName, size_t keyNameUnits) {

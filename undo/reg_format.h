@@ -48,9 +48,6 @@ void AppendRegComment(RegText* text, const wchar_t* line);
 // A comment standing where a key would: after a blank line, as key lines are.
 void AppendRegKeyComment(RegText* text, const RegPiece* pieces, size_t pieceCount);
 
-// The long name of a predefined root ("HKEY_LOCAL_MACHINE"), or null.
-const wchar_t* RegRootName(HKEY root);
-
 // A blank line and "[<keyName>]", keyName being the root's long name and the
 // path. A name with a line break or a NUL cannot be written: a comment names it.
 RegWriteOutcome AppendRegKey(RegText* text, const wchar_t* keyName, size_t keyNameUnits);

@@ -63,8 +63,10 @@ void AppendFileHeader(RegText* header, const wchar_t* path) {
     AppendRegComment(header, command, 3);
     AppendRegComment(header, L"Not recorded, so not put back: registry links (their own keys are removed, never");
     AppendRegComment(header, L"followed; a comment line names each), key security descriptors (restored keys get");
-    AppendRegComment(header, L"the security they inherit), files and folders, and the private-key settings");
-    AppendRegComment(header, L"removed with -delkeys.");
+    AppendRegComment(header, L"the security they inherit), key class names, the volatile flag (volatile keys come");
+    AppendRegComment(header, L"back persistent), names holding a line break or a NUL (a comment line names each),");
+    AppendRegComment(header, L"the exact length of string data of odd length or without a final NUL (the importers");
+    AppendRegComment(header, L"extend it), files and folders, and the private-key settings removed with -delkeys.");
 }
 
 // The file, in the program's undo folder (run/program_folder.h).

@@ -44,14 +44,12 @@ bool OpensItsPath(const RegistryPlanEntry& entry) {
 }
 HKEY RootOf(const RegistryPlanEntry& entry) { return entry.kind == kValueMatch ? HKEY_LOCAL_MACHINE : entry.root; }
 // What a row opens first under its root: a key row or a search the parent
-// path of its key (the key itself is then opened below it, as itself), in the
-// user's hive only the path's first component (it goes a component at a time);
-// a value row its key.
+// path of its key (the key itself is then opened below it, as itself); a
+// value row its key.
 std::wstring FirstOpenOf(const RegistryPlanEntry& entry) {
     std::wstring path = entry.path;
     size_t separator = path.rfind(L'\\');
     if (entry.kind == kValueMatch || separator == std::wstring::npos) return path;
-    if (entry.root == HKEY_CURRENT_USER) return path.substr(0, path.find(L'\\'));
     return path.substr(0, separator);
 }
 

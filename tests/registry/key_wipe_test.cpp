@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "registry/key_wipe.h"
 #include "tests/registry/registry_fixture.h"
 
@@ -51,16 +53,73 @@ TEST_F(CleanRegKeyTest, MissingKeyIsOneLineAndNoFailureAlsoWithWarn) {
     }
 }
 
-TEST_F(CleanRegKeyTest, AccessDeniedIsOneLineAndNoFailure) {
+// A key that refuses us is one line in list mode; in wipe mode it is taken
+// over and removed, and a takeover refused (as Wine refuses an administrator a
+// key that grants only SYSTEM) is the row's failure. Windows lets an
+// administrator take it over: here the key opens once its DACL is written.
+TEST_F(CleanRegKeyTest, KeyThatRefusesUsIsOneLineInListModeAndTakenOverInWipeMode) {
     const std::wstring path = L"SOFTWARE\\KvTestDenied";
     Plant(HKEY_LOCAL_MACHINE, path);
-    auto denied = FailWhen<&Win32Api::RegOpenKeyExW>(
-        [](HKEY, LPCWSTR name, DWORD, REGSAM, PHKEY) { return wcscmp(name, L"KvTestDenied") == 0; },
-        LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"B", L"2"));
+    bool takenOver = false, refusedForGood = true;
+    ScopedHook<&Win32Api::RegOpenKeyExW> open([&, real = ScopedHook<&Win32Api::RegOpenKeyExW>::Current()](
+                                                  HKEY parent, LPCWSTR name, DWORD options, REGSAM access, PHKEY key) {
+        const REGSAM takeover = WRITE_OWNER | WRITE_DAC | KEY_WOW64_64KEY;
+        bool refused = refusedForGood || (!takenOver && (access & ~takeover));
+        if (wcscmp(name, L"KvTestDenied") == 0 && refused) return LONG(ERROR_ACCESS_DENIED);
+        return real(parent, name, options, access, key);
+    });
+    ScopedHook<&Win32Api::RegSetKeySecurity> dacl([&, real = ScopedHook<&Win32Api::RegSetKeySecurity>::Current()](
+                                                      HKEY key, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR sd) {
+        LONG status = real(key, parts, sd);
+        takenOver = takenOver || (status == ERROR_SUCCESS && (parts & DACL_SECURITY_INFORMATION));
+        return status;
+    });
+    {
+        ConsoleCapture capture;
+        EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 0, 1));
+        EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+        EXPECT_EQ(0u, SplitReports(capture).text.find("Access denied (skipping): SOFTWARE\\KvTestDenied\n\n"
+                                                      "Access denied (taking over): SOFTWARE\\KvTestDenied\n"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+    }
+    refusedForGood = false;
     ConsoleCapture capture;
-    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 1));
-    EXPECT_EQ("Access denied (skipping): SOFTWARE\\KvTestDenied\n\n", capture.out());
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_EQ("Access denied (taking over): SOFTWARE\\KvTestDenied\nRight changed SOFTWARE\\KvTestDenied\n"
+              "Enum keys in SOFTWARE\\KvTestDenied\nRight changed Sub\nEnum keys in Sub\nDeleted Sub\n"
+              "Deleted SOFTWARE\\KvTestDenied\n\n",
+              capture.out());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+}
+
+// Wine itself refuses an administrator the takeover of a key that grants only
+// SYSTEM (it stays behind in this prefix): the wipe fails, nothing is skipped.
+TEST_F(CleanRegKeyTest, KeyGrantingOnlySystemThatCannotBeTakenOverFailsTheRow) {
+    const std::wstring path = L"SOFTWARE\\KvTestSystemOnly";
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, path));
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, path, L"O:SYD:P(A;;KA;;;SY)"));
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, path.c_str(), 1, 0));
+    EXPECT_EQ(0u, capture.out().find("Access denied (taking over): SOFTWARE\\KvTestSystemOnly\n")) << capture.out();
+    std::vector<std::wstring> left = SubkeyNames(HKEY_LOCAL_MACHINE, L"SOFTWARE");
+    EXPECT_NE(left.end(), std::find(left.begin(), left.end(), L"KvTestSystemOnly"));
+}
+
+// Rights on the keys above a row's key are never needed, as for reg.exe: a
+// parent that refuses administrators all reading hides nothing below it.
+TEST_F(CleanRegKeyTest, KeyBelowAParentThatRefusesReadingIsListedAndRemoved) {
+    const std::wstring parent = L"SOFTWARE\\KvTestLockedParent", row = parent + L"\\Catalog";
+    Plant(HKEY_LOCAL_MACHINE, parent);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, row, L"A", L"1"));
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, parent, L"O:SYD:P(A;;KA;;;SY)(A;;WOWD;;;BA)"));
+    ConsoleCapture capture;
+    EXPECT_NE(0u, CleanRegKey(HKEY_LOCAL_MACHINE, row.c_str(), 0, 1)) << "found, under warn";
+    EXPECT_EQ(0u, CleanRegKey(HKEY_LOCAL_MACHINE, row.c_str(), 1, 0));
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, parent, L"O:BAD:(A;;KA;;;BA)"));
+    EXPECT_EQ(0u, SplitReports(capture).text.find("Key: SOFTWARE\\KvTestLockedParent\\Catalog\n  ValName: A\n\n"
+                                                  "Key: SOFTWARE\\KvTestLockedParent\\Catalog\n"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, row));
 }
 
 TEST_F(CleanRegKeyTest, EmptyKeyWithWarnIsRedundantData) {

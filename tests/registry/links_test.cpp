@@ -1,7 +1,9 @@
 // Registry links at or below a key being listed, wiped or searched are never
 // followed: the link is shown and removed itself, its target stays as it was.
+#include "registry/key_security.h"
 #include "registry/key_wipe.h"
 #include "registry/search_group.h"
+#include "registry/value_match.h"
 #include "tests/registry/registry_fixture.h"
 
 namespace {
@@ -188,19 +190,53 @@ TEST_F(RegistryLinks, LinkAtASearchsStartIsListedNotSearchedAndRemovedItself) {
     ExpectDecoyUntouched();
 }
 
-// In the user's own hive any key on a row's path may be a link the user made:
-// a row reaching the machine's keys through one is skipped, nothing removed.
-TEST_F(RegistryLinks, LinkOnAPathInTheUsersHiveIsNotFollowed) {
+// Any key on a row's path may be a link: in the user's own hive one the user
+// made, in HKEY_CLASSES_ROOT one in the user's half (Wine merges none: here in
+// the machine's). A row reaching other keys through one is skipped, and no
+// security is written through it.
+TEST_F(RegistryLinks, LinkOnAPathIsNotFollowedUnderAnyRoot) {
     const std::wstring link = L"Software\\KvTestUserPathLink";
     RemoveAfterwards(HKEY_CURRENT_USER, link);
     ASSERT_TRUE(CreateLinkKey(HKEY_CURRENT_USER, link, kDecoyNtPath));
     const std::wstring row = link + L"\\Inner";
+    const std::wstring classes = L"KvTestClassesPathLink", machineClasses = L"SOFTWARE\\Classes\\" + classes;
+    RemoveAfterwards(HKEY_LOCAL_MACHINE, machineClasses, KEY_WOW64_64KEY);
+    ASSERT_TRUE(CreateLinkKey(HKEY_LOCAL_MACHINE, machineClasses, kDecoyNtPath, KEY_WOW64_64KEY));
+    g_registryView = KEY_WOW64_64KEY;
     ConsoleCapture capture;
     EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 1, 0));
     EXPECT_EQ(0u, SearchRegTree(HKEY_CURRENT_USER, row.c_str(), nullptr, nullptr, L"keep", 1, 0));
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CLASSES_ROOT, (classes + L"\\Inner").c_str(), 1, 0));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_CLASSES_ROOT, (classes + L"\\Inner").c_str(), nullptr, nullptr, L"keep", 1, 0));
+    EXPECT_EQ(0u, RemoveMatchingValues((machineClasses + L"\\Inner").c_str(), L"Deep", 1, 0));
+    EXPECT_NE(0u, ChangeRight(HKEY_CLASSES_ROOT, classes.c_str()));
     EXPECT_EQ("Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n"
-              "Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n",
+              "Link on the path (skipping): Software\\KvTestUserPathLink\\Inner\n\n"
+              "Link on the path (skipping): KvTestClassesPathLink\\Inner\n\n"
+              "Link on the path (skipping): KvTestClassesPathLink\\Inner\n\n"
+              "Searching for ValName: SOFTWARE\\Classes\\KvTestClassesPathLink\\Inner\\*Deep*\n"
+              "Link on the path (skipping): SOFTWARE\\Classes\\KvTestClassesPathLink\\Inner\n\n",
+              SplitReports(capture).text);
+    ExpectDecoyUntouched();
+}
+
+// A key that merely holds a REG_LINK value named SymbolicLinkValue is no link:
+// listed, taken over and removed as any key, with all it holds.
+TEST_F(RegistryLinks, KeyHoldingALinkValueIsAnOrdinaryKey) {
+    const std::wstring row = L"Software\\KvTestLinkValue";
+    Plant(HKEY_CURRENT_USER, row);
+    const std::wstring target = kDecoyNtPath;
+    ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, row, L"SymbolicLinkValue", REG_LINK, target.data(),
+                         static_cast<DWORD>(target.size() * sizeof(wchar_t))));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, row + L"\\Sub", L"B", L"2"));
+    ConsoleCapture capture;
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, row.c_str(), 1, 0));
+    EXPECT_EQ("Key: Software\\KvTestLinkValue\n  ValName: SymbolicLinkValue\n"
+              "  Key: Software\\KvTestLinkValue\\Sub\n    ValName: B\n"
+              "Right changed Software\\KvTestLinkValue\nEnum keys in Software\\KvTestLinkValue\n"
+              "Right changed Sub\nEnum keys in Sub\nDeleted Sub\nDeleted Software\\KvTestLinkValue\n\n",
               capture.out());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, row));
     ExpectDecoyUntouched();
 }
 

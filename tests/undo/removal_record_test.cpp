@@ -102,4 +102,36 @@ TEST_F(RemovalRecord, EveryKeyComesBackTheLockedOneWithItsValuesTheLinkNamedOnly
     EXPECT_EQ(std::vector<std::wstring>{L"other vendor"}, ValueNames(HKEY_LOCAL_MACHINE, kLinkTarget));
 }
 
+// "S-1-5-21-...": the running account, whose hive HKEY_CURRENT_USER stands for.
+std::wstring CurrentUserSid() {
+    HANDLE token = nullptr;
+    BYTE user[256];
+    DWORD bytes = sizeof user;
+    wchar_t* sid = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return L"?";
+    bool told = ::GetTokenInformation(token, TokenUser, user, sizeof user, &bytes) &&
+                ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    ::CloseHandle(token);
+    std::wstring text = told ? sid : L"?";
+    ::LocalFree(sid);
+    return text;
+}
+
+// The records name the hive a key was read from, not the root the plan
+// reached it by: an import puts it back there, whoever imports it.
+TEST_F(RemovalRecord, KeysOfTheUserAndOfClassesAreRecordedUnderTheirOwnHives) {
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\KvUndoUserRow", L"u", L"1"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L"KvUndoClassesRow", L"c", L"2"));
+    ConsoleCapture capture;
+    UndoBeginPass(0);
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CURRENT_USER, L"Software\\KvUndoUserRow", 1, 0));
+    EXPECT_EQ(0u, CleanRegKey(HKEY_CLASSES_ROOT, L"KvUndoClassesRow", 1, 0));
+    EXPECT_EQ(0u, UndoEndPass());
+    std::string text = ReadFileBytes(UndoFilePath()).value_or("");
+    EXPECT_NE(std::string::npos, text.find(Utf16Bytes(L"\r\n[HKEY_USERS\\" + CurrentUserSid() +
+                                                      L"\\Software\\KvUndoUserRow]\r\n\"u\"=\"1\"")));
+    EXPECT_NE(std::string::npos,
+              text.find(Utf16Bytes(L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\KvUndoClassesRow]\r\n\"c\"=\"2\"")));
+}
+
 }  // namespace
