@@ -133,7 +133,8 @@ void TestKey(const Walk& walk, HKEY key, const wchar_t* name, u32 searches, Sear
     hits->byValueData = found.byData & ~found.byName;
 }
 
-RecordedKey* Record(Walk& walk, const wchar_t* name, LONG openStatus) {
+RecordedKey* Record(Walk& walk, const wchar_t* name, LONG openStatus, const SearchHits& hits, bool valuesAgain,
+                    const Listing& subkeys) {
     size_t units = wcslen(name) + 1;
     RecordedKey* key =
         static_cast<RecordedKey*>(TakeRecordBytes(walk.memory, sizeof(RecordedKey) + units * sizeof(wchar_t)));
@@ -141,26 +142,14 @@ RecordedKey* Record(Walk& walk, const wchar_t* name, LONG openStatus) {
         walk.outOfMemory = true;
         return nullptr;
     }
-    key->firstChild = nullptr;
-    key->next = nullptr;
-    key->hits = SearchHits();
-    key->openStatus = openStatus;
-    key->subkeysLeft = 0;
-    key->listEnd = ERROR_NO_MORE_ITEMS;
-    key->flags = 0;
-    memcpy(key->name, name, units * sizeof(wchar_t));
-    return key;
-}
-
-RecordedKey* RecordTested(Walk& walk, const wchar_t* name, const SearchHits& hits, bool valuesAgain,
-                          const Listing& subkeys) {
-    RecordedKey* key = Record(walk, name, ERROR_SUCCESS);
-    if (!key) return nullptr;
     key->firstChild = subkeys.first;
+    key->next = nullptr;
     key->hits = hits;
+    key->openStatus = openStatus;
     key->subkeysLeft = subkeys.count;
     key->listEnd = subkeys.end;
     key->flags = valuesAgain ? kValuesAgain : 0;
+    memcpy(key->name, name, units * sizeof(wchar_t));
     return key;
 }
 
@@ -198,7 +187,7 @@ void WalkKey(Walk& walk, HKEY parent, const wchar_t* name, u32 comingTo, Recorde
     OwnedKey key;
     LONG opened = OpenChildKey(parent, name, KEY_READ, key.put());
     if (opened != ERROR_SUCCESS) {
-        *recorded = Record(walk, name, opened);
+        *recorded = Record(walk, name, opened, SearchHits(), false, Listing());
         return;
     }
     SearchHits hits;
@@ -210,7 +199,7 @@ void WalkKey(Walk& walk, HKEY parent, const wchar_t* name, u32 comingTo, Recorde
     if (walk.outOfMemory) return;
     bool hasSubkeys = subkeys.count > 0 || subkeys.end != ERROR_NO_MORE_ITEMS;
     if (Passed(hits) || valuesAgain || (below && hasSubkeys))
-        *recorded = RecordTested(walk, name, hits, valuesAgain, subkeys);
+        *recorded = Record(walk, name, ERROR_SUCCESS, hits, valuesAgain, subkeys);
 }
 
 // The record of the tree below the open starting key for `searches`; null
@@ -229,7 +218,8 @@ RecordedKey* RecordTree(const SearchRow* rows, int count, int wipe, const ValueB
     TestKey(walk, start, nullptr, searches, &hits, &valuesAgain);
     Listing subkeys;
     WalkSubkeys(walk, start, true, searches, &subkeys);
-    RecordedKey* record = walk.outOfMemory ? nullptr : RecordTested(walk, L"", hits, valuesAgain, subkeys);
+    RecordedKey* record =
+        walk.outOfMemory ? nullptr : Record(walk, L"", ERROR_SUCCESS, hits, valuesAgain, subkeys);
     if (!record) memory->Release();
     return record;
 }

@@ -24,17 +24,17 @@ u32 SearchRegTree(HKEY root, const wchar_t* path, const wchar_t* lpKeyNameMatch,
 // key is searched below and never removed itself; a registry link in its
 // place is listed as itself, never searched, and in wipe mode removed itself.
 //
-// The tree is read once. The first search whose starting key opens walks it,
-// reading each key's subkeys and values once for itself and the searches
-// after it, and records only the keys where one of them has something to do:
-// print a line, remove the key, look below it, read its values again (their
-// reading failed: each search reports its own failures) or say that it did
-// not open. Every search, the first included, then runs from that record,
-// opening only the keys it removes, reads again or looks below. A key that a
-// search removed is gone for the searches after it; one whose removal failed,
-// wholly or in part, they read from the registry with everything below it.
-// When the record cannot be kept (no memory for it), each search reads the
-// whole tree from the registry, as alone.
+// The tree is read once. The first search whose starting key opens (and is no
+// link) walks it, reading each key's subkeys and values once for itself and
+// the searches after it, and records only the keys where one of them has
+// something to do: print a line, remove the key, look below it, read its
+// values again (their reading failed: each search reports its own failures)
+// or say that it did not open. Every search, the first included, then runs
+// from that record, opening only the keys it removes, reads again or looks
+// below. A key that a search removed is gone for the searches after it; one
+// whose removal failed, wholly or in part, they read from the registry with
+// everything below it. When the record cannot be kept (no memory for it),
+// each search reads the whole tree from the registry, as alone.
 //
 // Where the sameness ends, the searches see the tree as the walk met it:
 // - a subkey list that breaks off midway in wipe mode: alone, each search
