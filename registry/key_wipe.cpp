@@ -64,9 +64,7 @@ u32 ListValues(HKEY key, int level, u32* valueCount) {
         PrintIndent(level);
         WidePrint(L"ValName: %ls\n", name);
     }
-    if (status == ERROR_NO_MORE_ITEMS) return 0;
-    KeepStatusAsLastError(status);
-    return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+    return status == ERROR_NO_MORE_ITEMS ? 0 : ReportValueEnumFailure(status);
 }
 
 // Opens the parent path of root\path for querying only (the root itself for a
@@ -109,6 +107,8 @@ u32 DeleteLink(HKEY root, const wchar_t* path, OwnedKey& link, const wchar_t* sh
     return DeleteThroughHandle(link, shown, removed);
 }
 
+}  // namespace
+
 // Bottom-up removal of root\path, the key `name` below the open `parent`,
 // printed as `shown`. Every key is opened as itself and deleted through its
 // own handle, so that neither a planted link nor a key swapped for one midway
@@ -118,8 +118,8 @@ u32 DeleteLink(HKEY root, const wchar_t* path, OwnedKey& link, const wchar_t* sh
 // own, a separator and their names, in a block per level (a full path is not
 // limited to the 255 units of a name). `removed` tells the caller whether the
 // key is gone: its enumeration goes on from there.
-u32 WipeKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown, WipeScope scope,
-            bool* removed) {
+u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
+              WipeScope scope, bool* removed) {
     *removed = false;
     size_t pathUnits = wcslen(path);
     OwnedBlock buffer = AllocateBlock((pathUnits + 1 + kKeyNameUnits) * sizeof(wchar_t));
@@ -159,21 +159,26 @@ u32 WipeKey(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, co
         status = win32.RegEnumKeyExW(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) break;
         bool childRemoved = false;
-        result |= WipeKey(root, childPath, key.get(), child, child, kWholeTree, &childRemoved);
+        result |= WipeKeyAt(root, childPath, key.get(), child, child, kWholeTree, &childRemoved);
         // A removed child's next sibling has moved into its index; one that stayed is
         // stepped over, whatever its result (a failed takeover may still end in a removal).
         if (!childRemoved) ++i;
     }
-    if (status != ERROR_NO_MORE_ITEMS) {
-        KeepStatusAsLastError(status);
-        result |= REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
-    }
+    if (status != ERROR_NO_MORE_ITEMS) result |= ReportSubkeyEnumFailure(status);
     return result | DeleteThroughHandle(key, shown, removed);
 }
 
-}  // namespace
-
 void KeepStatusAsLastError(LONG status) { win32.SetLastError(static_cast<DWORD>(status)); }
+
+u32 ReportSubkeyEnumFailure(LONG status) {
+    KeepStatusAsLastError(status);
+    return REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
+}
+
+u32 ReportValueEnumFailure(LONG status) {
+    KeepStatusAsLastError(status);
+    return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+}
 
 bool TextContains(const wchar_t* text, const wchar_t* part) { return !*part || win32.wcsstr(text, part); }
 
@@ -210,6 +215,22 @@ u32 OpenStartingKey(HKEY root, const wchar_t* path, REGSAM access, KeyPlace* pla
     return result;
 }
 
+namespace {
+
+// A key row's removal of its key, in the place it was found.
+u32 RemoveRowKey(HKEY root, const wchar_t* subkey, const KeyPlace& place) {
+    bool removed = false;
+    u32 result = 0;
+    if (WipeKeyAt(root, subkey, place.parent, place.name, subkey, kWholeTree, &removed) != 0)
+        result = REPORT("Can not RecurseWipeRegTree: %S", subkey);
+    else
+        CountRemoved(kCountedKey);
+    if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
+    return result;
+}
+
+}  // namespace
+
 u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
     KeyPlace place;
     OwnedKey key;
@@ -218,10 +239,7 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
     if (result == 0 && status == ERROR_ACCESS_DENIED && wipe) {
         // A key of the family that refuses us: taken over, as its subkeys are, and removed.
         WidePrint(L"Access denied (taking over): %ls\n", subkey);
-        if (WipeKeyAt(root, subkey, place.parent, place.name, subkey, kWholeTree) != 0)
-            result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
-        else CountRemoved(kCountedKey);
-        if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
+        result |= RemoveRowKey(root, subkey, place);
     } else if (result == 0 && status != ERROR_SUCCESS) {
         PrintUnopenedKey(status, subkey);
     }
@@ -232,12 +250,7 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
         if (warn) result |= REPORT("Redundant data found");
         result |= CloseKeyReported(key, subkey);
         // Where a key row removes its key: the one it listed, in the same place.
-        if (wipe) {
-            if (WipeKeyAt(root, subkey, place.parent, place.name, subkey, kWholeTree) != 0)
-                result |= REPORT("Can not RecurseWipeRegTree: %S", subkey);
-            else CountRemoved(kCountedKey);
-            if (IsUnderSystem(subkey)) g_rebootNeeded = 1;
-        }
+        if (wipe) result |= RemoveRowKey(root, subkey, place);
     }
     WidePrint(L"\n");
     return result;
@@ -276,37 +289,8 @@ u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* va
         *valueCount += childValues;
         result |= CloseKeyReported(child, childPath);
     }
-    if (status != ERROR_NO_MORE_ITEMS) {
-        KeepStatusAsLastError(status);
-        result |= REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
-    }
+    if (status != ERROR_NO_MORE_ITEMS) result |= ReportSubkeyEnumFailure(status);
     return result;
-}
-
-u32 ListRegValues(HKEY key, int level, u32* valueCount) { return ListValues(key, level, valueCount); }
-
-u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey) {
-    KeyPlace place;
-    LONG status = ERROR_SUCCESS;
-    u32 result = OpenKeyPlace(parent, subkey, &place, &status);
-    if (result != 0) return result;
-    if (status != ERROR_SUCCESS) {
-        KeepStatusAsLastError(status);
-        return kWipeOpenFailed;
-    }
-    return WipeKeyAt(parent, subkey, place.parent, place.name, subkey, kWholeTree);
-}
-
-u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
-              WipeScope scope) {
-    bool removed = false;
-    return WipeKey(root, path, parent, name, shown, scope, &removed);
-}
-
-LONG DeleteRegKey(HKEY parent, const wchar_t* subkey) {
-    RegDeleteKeyExWFn deleteKeyEx = LookUpFunction<RegDeleteKeyExWFn>(L"advapi32.dll", "RegDeleteKeyExW");
-    if (deleteKeyEx) return deleteKeyEx(parent, subkey, g_registryView, 0);
-    return win32.RegDeleteKeyW(parent, subkey);
 }
 
 bool IsUnderSystem(const wchar_t* path) { return win32._wcsnicmp(path, L"SYSTEM", 6) == 0; }

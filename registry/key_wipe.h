@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/owned.h"
+#include "platform/registry_names.h"
 #include "platform/win32.h"
 #include "registry/key_path.h"
 
@@ -14,18 +15,6 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn);
 // Prints "Key:" and "ValName:" lines of an open key's whole tree, depth-first.
 // Counts: each key counts itself; values are summed through the recursion.
 u32 ListRegTree(HKEY key, const wchar_t* path, int level, u32* keyCount, u32* valueCount);
-u32 ListRegValues(HKEY key, int level, u32* valueCount);
-
-// Removes parent\subkey with everything below it, taking over each key's
-// security first. The subkey is reached as a row's key is (OpenStartingKey),
-// the last component taken as itself. `parent` is a predefined root or an
-// open key; the undo file names each key under the hive it was read from.
-// 0 = gone; 0xFFFFFFFF = could not be opened for full access.
-u32 RecurseWipeRegTree(HKEY parent, const wchar_t* subkey);
-const u32 kWipeOpenFailed = 0xFFFFFFFF;
-
-// Deletes one key by name in the current registry view; returns the system error code.
-LONG DeleteRegKey(HKEY parent, const wchar_t* subkey);
 
 // Registry links are never followed, from a row's root down: a starting key
 // is reached only through the links Windows itself keeps on such paths
@@ -62,10 +51,14 @@ enum WipeScope { kWholeTree, kLinkOnly };
 // here a subkey it could not open. root\path is the same key by its root and
 // full path, for the undo file: in a wipe pass each key is recorded as the
 // removal reaches it (a link as a comment line). A failed record is the undo
-// file's to report and return; the removal goes on. Same results as
-// RecurseWipeRegTree.
+// file's to report and return; the removal goes on. Result: 0 when the whole
+// tree is gone, kWipeOpenFailed when the key could not be opened for full
+// access, else the failures ORed; *removed: the key itself is gone (deleted
+// through its own handle), so whatever lists its parent finds the next
+// sibling at its index.
 u32 WipeKeyAt(HKEY root, const wchar_t* path, HKEY parent, const wchar_t* name, const wchar_t* shown,
-              WipeScope scope);
+              WipeScope scope, bool* removed);
+const u32 kWipeOpenFailed = 0xFFFFFFFF;
 
 // Opens parent\child itself, a link included, in the current registry view.
 // A child given as a path of several components is checked (OpenKeyPath).
@@ -74,11 +67,9 @@ LONG OpenChildKey(HKEY parent, const wchar_t* child, REGSAM access, HKEY* key);
 // Registry calls return their error instead of leaving it behind; this leaves
 // it as the last error, for the report that follows.
 void KeepStatusAsLastError(LONG status);
-
-// Buffer sizes in UTF-16 units: the longest names the registry allows (255
-// for a key, 16383 for a value) and the NUL.
-const DWORD kKeyNameUnits = 256;
-const DWORD kValueNameUnits = 16384;
+// The reports of a subkey or value enumeration that ended otherwise than at its end.
+u32 ReportSubkeyEnumFailure(LONG status);
+u32 ReportValueEnumFailure(LONG status);
 
 // Case-sensitive substring test. An empty text is in every text, the empty
 // one included (not every runtime's wcsstr agrees for an empty text).

@@ -23,8 +23,7 @@ u32 ReadFailure(bool report, bool* failed, ReadFailureKind kind, LONG status) {
     if (!report) return 0;
     switch (kind) {
         case kValueEnumFailed:
-            KeepStatusAsLastError(status);
-            return REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
+            return ReportValueEnumFailure(status);
         case kValueQueryFailed:
             KeepStatusAsLastError(status);
             return REPORT("RegQueryValueEx failed");
@@ -162,11 +161,6 @@ void PrintMatch(int level, const wchar_t* name, MatchKind kind) {
     WidePrint(L"^^^ %ls\n", MatchName(kind));
 }
 
-u32 ReportSubkeyEnumFailure(LONG status) {
-    KeepStatusAsLastError(status);
-    return REPORT("RegEnumKeyEx failed: SUCCESS or NO_MORE_ITEMS expected.");
-}
-
 // A scan counts each key it finds once, told apart by the key's own kernel
 // name: the key is opened again for it, in a scan only.
 void CountFoundKeyAt(const FoundKey& found) {
@@ -176,16 +170,19 @@ void CountFoundKeyAt(const FoundKey& found) {
     CountFoundKey(key.get());
 }
 
-u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried) {
+u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem,
+                RemovalOutcome* outcome) {
+    *outcome = kNotRemoving;
     u32 result = 0;
     CountFoundKeyAt(found);
     if (warn) result |= REPORT("Redundant data found");
     if (!wipe) return result;
-    *removalTried = true;
-    if (WipeKeyAt(found.root, found.path, found.parent, found.name, found.shown, scope) != 0)
+    bool removed = false;
+    if (WipeKeyAt(found.root, found.path, found.parent, found.name, found.shown, scope, &removed) != 0)
         result |= REPORT("Can not RecurseWipeRegTree: %S", found.shown);
     else
         CountRemoved(kCountedKey);
+    *outcome = removed ? kRemoved : kRemovalFailed;
     if (underSystem) g_rebootNeeded = 1;
     return result;
 }
@@ -195,6 +192,6 @@ u32 SearchStartThatIsALink(OwnedKey& key, const KeyPlace& place, HKEY root, cons
     u32 result = ListRegTree(key.get(), path, 0, &keyCount, &valueCount);
     result |= CloseKeyReported(key, path);
     FoundKey found = {place.parent, place.name, path, root, path};
-    bool removalTried = false;
-    return result | RemoveFound(found, kLinkOnly, wipe, warn, IsUnderSystem(path), &removalTried);
+    RemovalOutcome outcome = kNotRemoving;
+    return result | RemoveFound(found, kLinkOnly, wipe, warn, IsUnderSystem(path), &outcome);
 }

@@ -53,8 +53,6 @@ u32 MatchKey(HKEY key, const wchar_t* name, const SearchPatterns& patterns, cons
 void PrintSearchHeader(const SearchPatterns& patterns, const wchar_t* path);
 // The key's line and the "^^^" line under it, naming the test it passed.
 void PrintMatch(int level, const wchar_t* name, MatchKind kind);
-// The report of a subkey enumeration that ended otherwise than at its end.
-u32 ReportSubkeyEnumFailure(LONG status);
 
 // A key that a search found: the open handle of its parent and its own name
 // there, the name its lines show, and where it is in the registry (the
@@ -67,10 +65,17 @@ struct FoundKey {
     const wchar_t* path;
 };
 
+// What a search's removal of a key it found came to.
+enum RemovalOutcome {
+    kNotRemoving,    // list mode: the key is as it was
+    kRemoved,        // gone: whatever lists its parent finds the next sibling at its index
+    kRemovalFailed,  // wholly or in part: the key is still there, its tree perhaps changed
+};
+
 // Where a search reports what it found (under warn) and, in wipe mode, removes
 // it (its key already closed): every find of every search passes here.
-// *removalTried: a removal was attempted, so the key may be gone.
-u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem, bool* removalTried);
+u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem,
+                RemovalOutcome* outcome);
 
 // A search whose starting key (open as `key`, at `place`) is a registry link:
 // the link is listed as itself, never searched, and in wipe mode removed

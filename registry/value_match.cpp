@@ -50,10 +50,7 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
                 g_rebootNeeded = 1;
             }
         }
-        if (status != ERROR_NO_MORE_ITEMS) {
-            KeepStatusAsLastError(status);
-            result |= REPORT("RegEnumValue failed: SUCCESS or NO_MORE_ITEMS expected.");
-        }
+        if (status != ERROR_NO_MORE_ITEMS) result |= ReportValueEnumFailure(status);
         if (!found) WidePrint(L"Matching ValName not exist: %ls\\*%ls*\n", subkey, pattern);
         result |= CloseKeyReported(key, subkey);
     }

@@ -1,25 +1,18 @@
 // Reads what a removal is about to take from the registry and appends it to a
 // .reg text. Each key's line names it under the hive it was read from
 // (undo/hive_name.h) and its path there as the removal names it under `root`.
-// Each function returns its reported failures: a key that could not be read,
+// Each function returns its reported failures: values that could not be read,
 // a hive that cannot be told, a name that cannot be written (a comment line in
-// the text names each).
+// the text names it).
 #pragma once
 
 #include "platform/win32.h"
 #include "undo/reg_format.h"
 
-// root\path and its whole tree in the registry view: each key's line with
-// every value (type and data as stored), then each subkey's, depth-first.
-// root\path itself is opened as the removal opens it, through any links on
-// the way; keys below it are opened as themselves: a registry link there is a
-// comment line naming it and its target, never followed. A missing key
-// records nothing. Memory: one key's largest value and the text's buffer.
-u32 RecordKeyTree(RegText* text, HKEY root, const wchar_t* path, REGSAM view);
-
-// The line of root\path and every value of its open `key`, without subkeys:
-// for a removal that records each key as it reaches it, after it has taken
-// the key over (a key that refuses reading refuses deletion too).
+// The line of root\path and every value of its open `key` (type and data as
+// stored), without subkeys: a removal records each key as it reaches it, after
+// it has taken the key over (a key that refuses reading refuses deletion too).
+// Memory: the key's largest value and the text's buffer.
 u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key);
 
 // The comment line that names the link root\path and its target, read from

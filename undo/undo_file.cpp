@@ -161,13 +161,6 @@ void UndoBeginPass(REGSAM view) {
     g_pass.text = RegText();
 }
 
-u32 UndoRecordKeyTree(HKEY root, const wchar_t* path) {
-    u32 result = 0;
-    RegText* text = StartRecord(&result);
-    if (!text) return result;
-    return FinishRecord(RecordKeyTree(text, root, path, g_pass.view));
-}
-
 u32 UndoRecordOpenKey(HKEY root, const wchar_t* path, HKEY key) {
     u32 result = 0;
     RegText* text = StartRecord(&result);

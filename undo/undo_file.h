@@ -30,9 +30,6 @@ void UndoBeginRun();
 // 0: the program's own 32-bit view). Creates nothing yet.
 void UndoBeginPass(REGSAM view);
 
-// root\path with its whole tree, before the key is removed.
-u32 UndoRecordKeyTree(HKEY root, const wchar_t* path);
-
 // One key as a bottom-up removal reaches it, after taking it over and before
 // going down into its subkeys: the line of root\path and the values of its
 // open `key`. The subkeys are recorded as the removal reaches each of them.

@@ -236,8 +236,14 @@ TEST_F(CleanRegKeyTest, KeyThatCannotBeOpenedForFullAccessIsReportedByTheCaller)
         },
         LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
     {
+        HKEY software = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_READ, &software));
         ConsoleCapture capture;
-        EXPECT_EQ(kWipeOpenFailed, RecurseWipeRegTree(HKEY_LOCAL_MACHINE, path.c_str()));
+        bool removed = true;
+        EXPECT_EQ(kWipeOpenFailed,
+                  WipeKeyAt(HKEY_LOCAL_MACHINE, path.c_str(), software, L"KvTestNoFull", path.c_str(), kWholeTree, &removed));
+        ::RegCloseKey(software);
+        EXPECT_FALSE(removed);
         EXPECT_EQ("Right changed SOFTWARE\\KvTestNoFull\n", capture.out());
     }
     ConsoleCapture capture;
@@ -365,31 +371,6 @@ TEST_F(BothRegistryViews, NativePassListsAndWipesOnlyTheThirtyTwoBitCopy) {
     EXPECT_EQ(std::string::npos, capture.out().find("In64"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
     EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, path + L"\\Sub", L"In64", KEY_WOW64_64KEY));
-}
-
-TEST_F(BothRegistryViews, DeletionPassesTheViewFlag) {
-    const std::wstring path = L"SOFTWARE\\KvTestDeleteView";
-    Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
-    Plant(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
-    g_registryView = KEY_WOW64_64KEY;
-    EXPECT_EQ(ERROR_SUCCESS, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
-}
-
-TEST_F(BothRegistryViews, WithoutRegDeleteKeyExTheDeletionFallsBackToRegDeleteKey) {
-    const std::wstring path = L"SOFTWARE\\KvTestOldSystem";
-    Plant(HKEY_LOCAL_MACHINE, path);
-    auto noDeleteKeyEx = FailWhen<&Win32Api::GetProcAddress>(
-        [](HMODULE, LPCSTR name) { return reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && strcmp(name, "RegDeleteKeyExW") == 0; },
-        FARPROC(nullptr), ERROR_PROC_NOT_FOUND);
-    int calls = 0;
-    auto previous = ScopedHook<&Win32Api::RegDeleteKeyW>::Current();
-    ScopedHook<&Win32Api::RegDeleteKeyW> count([&](HKEY parent, LPCWSTR name) { return ++calls, previous(parent, name); });
-    EXPECT_EQ(ERROR_SUCCESS, DeleteRegKey(HKEY_LOCAL_MACHINE, path.c_str()));
-    EXPECT_EQ(1, calls);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
 }
 
 TEST_F(CleanRegKeyTest, WipeWorksOn32BitMachine) {

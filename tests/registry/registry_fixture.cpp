@@ -117,7 +117,6 @@ namespace {
 // their state lives here.
 std::vector<std::wstring> g_refusedNames;
 std::map<HKEY, std::wstring> g_openedNames;
-RegDeleteKeyExWFn g_realDeleteKeyEx = nullptr;
 NtDeleteKeyFn g_realNtDeleteKey = nullptr;
 
 std::wstring LastComponent(const wchar_t* path) {
@@ -128,11 +127,6 @@ std::wstring LastComponent(const wchar_t* path) {
 
 bool Refused(const std::wstring& name) {
     return std::find(g_refusedNames.begin(), g_refusedNames.end(), name) != g_refusedNames.end();
-}
-
-LONG WINAPI RefusingDeleteKeyEx(HKEY parent, LPCWSTR subkey, REGSAM view, DWORD reserved) {
-    if (Refused(LastComponent(subkey))) return ERROR_ACCESS_DENIED;
-    return g_realDeleteKeyEx(parent, subkey, view, reserved);
 }
 
 LONG NTAPI RefusingNtDeleteKey(HANDLE key) {
@@ -154,17 +148,9 @@ DeletionRefusal::DeletionRefusal(std::vector<std::wstring> names)
           g_openedNames.erase(key);
           return previous(key);
       }),
-      deletesByName_([previous = ScopedHook<&Win32Api::RegDeleteKeyW>::Current()](HKEY parent, LPCWSTR subkey) -> LONG {
-          if (Refused(LastComponent(subkey))) return ERROR_ACCESS_DENIED;
-          return previous(parent, subkey);
-      }),
       lookUps_([previous = ScopedHook<&Win32Api::GetProcAddress>::Current()](HMODULE module, LPCSTR name) -> FARPROC {
           FARPROC real = previous(module, name);
           if (!real || reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF) return real;
-          if (strcmp(name, "RegDeleteKeyExW") == 0) {
-              g_realDeleteKeyEx = reinterpret_cast<RegDeleteKeyExWFn>(reinterpret_cast<void*>(real));
-              return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefusingDeleteKeyEx));
-          }
           if (strcmp(name, "NtDeleteKey") == 0) {
               g_realNtDeleteKey = reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(real));
               return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefusingNtDeleteKey));

@@ -65,8 +65,8 @@ private:
     ScopedHook<&Win32Api::RegOpenKeyExW> hook_;
 };
 
-// Makes the deletion of keys with one of the given names fail with ERROR_ACCESS_DENIED,
-// whichever way the program deletes them (by name, or through the key's handle).
+// Makes the deletion of keys with one of the given names fail with
+// ERROR_ACCESS_DENIED (the program deletes each key through its own handle).
 class DeletionRefusal {
 public:
     explicit DeletionRefusal(std::vector<std::wstring> names);
@@ -75,6 +75,5 @@ public:
 private:
     ScopedHook<&Win32Api::RegOpenKeyExW> opens_;
     ScopedHook<&Win32Api::RegCloseKey> closes_;
-    ScopedHook<&Win32Api::RegDeleteKeyW> deletesByName_;
     ScopedHook<&Win32Api::GetProcAddress> lookUps_;
 };

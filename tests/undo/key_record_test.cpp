@@ -1,12 +1,14 @@
-// The recorder writes a key tree as Windows' own reg.exe exports it, and reads
-// each value once.
+// A removal records the tree it takes as Windows' own reg.exe exports it, and
+// the record of a key reads each value once.
 #include <gtest/gtest.h>
 
+#include "registry/key_wipe.h"
 #include "tests/support/capture.h"
 #include "tests/support/hooks.h"
 #include "tests/support/machine.h"
 #include "tests/undo/undo_checks.h"
 #include "undo/key_record.h"
+#include "undo/undo_file.h"
 
 namespace {
 
@@ -17,6 +19,26 @@ std::string Terminated(const std::wstring& text) { return Utf16Bytes(text) + std
 
 std::string TextBytes(const RegText& text) {
     return std::string(reinterpret_cast<const char*>(RegTextUnits(text)), text.length * sizeof(wchar_t));
+}
+
+// An undo file without the comment lines of its header.
+std::string WithoutHeaderComments(const std::string& file) {
+    const std::string lineEnd = Utf16Bytes(L"\r\n"), comment = Utf16Bytes(L"; ");
+    std::string kept;
+    bool inHeader = true;
+    for (size_t at = 0; at < file.size();) {
+        size_t end = file.find(lineEnd, at);
+        end = end == std::string::npos ? file.size() : end + lineEnd.size();
+        std::string line = file.substr(at, end - at);
+        if (line.compare(0, comment.size(), comment) != 0) {
+            if (at > 0) inHeader = false;
+            kept += line;
+        } else if (!inHeader) {
+            kept += line;
+        }
+        at = end;
+    }
+    return kept;
 }
 
 // Counts the calls of one table entry while it lives.
@@ -30,16 +52,23 @@ ScopedHook<Slot> Counting(int* calls) {
 
 class KeyRecord : public ::testing::Test {
 protected:
+    void SetUp() override {
+        UndoEndPass();
+        RemoveFileTree(KvcleanDataFolder());
+    }
     void TearDown() override {
+        UndoEndPass();
+        RemoveFileTree(KvcleanDataFolder());
         DeleteTree(HKEY_LOCAL_MACHINE, kExportKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kCountedKey);
     }
 };
 
 // Header, key lines, escaping, every value form and the folding of hex lines
-// at each column, compared with what reg.exe exports from the same key. Only
-// values that regedit writes in a form that comes back exactly are planted.
-TEST_F(KeyRecord, TreeTextIsWhatRegExportWrites) {
+// at each column: what the removal of a tree records, compared with what
+// reg.exe exports from the same tree. Only values that regedit writes in a
+// form that comes back exactly are planted.
+TEST_F(KeyRecord, RemovedTreeIsRecordedAsRegExportWritesIt) {
     HKEY root = HKEY_LOCAL_MACHINE;
     std::wstring key = kExportKey;
     for (size_t length = 1; length <= 85; ++length) {
@@ -64,55 +93,44 @@ TEST_F(KeyRecord, TreeTextIsWhatRegExportWrites) {
     std::wstring exported = MakeScratchDirectory(L"export") + L"\\export.reg";
     ASSERT_EQ(RunRegExe(L"export HKEY_LOCAL_MACHINE\\SOFTWARE\\KvUndoExport \"" + exported + L"\" /y"), 0u);
 
-    RegText text;
-    ASSERT_TRUE(StartRegText(&text, 256, nullptr, nullptr));
-    AppendRegFileHeader(&text);
-    EXPECT_EQ(RecordKeyTree(&text, root, kExportKey, 0), 0u);
+    ConsoleCapture capture;
+    UndoBeginPass(0);
+    EXPECT_EQ(CleanRegKey(root, kExportKey, 1, 0), 0u);
+    EXPECT_EQ(UndoEndPass(), 0u);
+    ASSERT_FALSE(KeyExists(root, kExportKey));
     // reg.exe ends its file with one more line break.
-    EXPECT_EQ(TextBytes(text) + Utf16Bytes(L"\r\n"), ReadFileBytes(exported).value_or(""));
+    EXPECT_EQ(WithoutHeaderComments(ReadFileBytes(UndoFilePath()).value_or("")) + Utf16Bytes(L"\r\n"),
+              ReadFileBytes(exported).value_or(""));
 }
 
-// A tree, per key: one open, one enumeration per value whose data fits the
-// first block plus one that ends the list, one more for a larger value, one
-// enumeration per subkey and the one that ends it, one close; below the
-// starting key one query for the link value. An open key alone: its values'
-// enumerations and nothing else.
+// An open key: its line, then its values, each read with one enumeration
+// (one more for a value larger than the first block, and the one that ends
+// the list); nothing is opened, queried or listed besides.
 TEST_F(KeyRecord, EachValueIsReadOnce) {
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kCountedKey, L"v" + std::to_wstring(i), REG_DWORD, "abcd", 0));
     ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kCountedKey, L"large", REG_BINARY, std::string(10000, 'x'), 0));
-    const std::wstring child = std::wstring(kCountedKey) + L"\\child";
-    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, child, L"a", REG_SZ, Terminated(L"1"), 0));
-    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, child, L"b", REG_SZ, Terminated(L"2"), 0));
-
-    int opens = 0, valueEnumerations = 0, queries = 0, keyEnumerations = 0, closes = 0;
-    auto countOpens = Counting<&Win32Api::RegOpenKeyExW>(&opens);
-    auto countValues = Counting<&Win32Api::RegEnumValueW>(&valueEnumerations);
-    auto countQueries = Counting<&Win32Api::RegQueryValueExW>(&queries);
-    auto countKeys = Counting<&Win32Api::RegEnumKeyExW>(&keyEnumerations);
-    auto countCloses = Counting<&Win32Api::RegCloseKey>(&closes);
-
-    RegText text;
-    ASSERT_TRUE(StartRegText(&text, 256, nullptr, nullptr));
-    EXPECT_EQ(RecordKeyTree(&text, HKEY_LOCAL_MACHINE, kCountedKey, 0), 0u);
-    EXPECT_EQ(opens, 2);
-    EXPECT_EQ(valueEnumerations, (11 + 1 + 1) + (2 + 1));
-    EXPECT_EQ(queries, 1);
-    EXPECT_EQ(keyEnumerations, 2 + 1);
-    EXPECT_EQ(closes, 2);
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kCountedKey) + L"\\child"));
 
     HKEY key = nullptr;
     ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCountedKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    opens = valueEnumerations = queries = keyEnumerations = closes = 0;
-    RegText alone;
-    ASSERT_TRUE(StartRegText(&alone, 256, nullptr, nullptr));
-    EXPECT_EQ(RecordOpenKey(&alone, HKEY_LOCAL_MACHINE, kCountedKey, key), 0u);
+    int opens = 0, valueEnumerations = 0, queries = 0, keyEnumerations = 0, closes = 0;
+    RegText text;
+    ASSERT_TRUE(StartRegText(&text, 256, nullptr, nullptr));
+    {
+        auto countOpens = Counting<&Win32Api::RegOpenKeyExW>(&opens);
+        auto countValues = Counting<&Win32Api::RegEnumValueW>(&valueEnumerations);
+        auto countQueries = Counting<&Win32Api::RegQueryValueExW>(&queries);
+        auto countKeys = Counting<&Win32Api::RegEnumKeyExW>(&keyEnumerations);
+        auto countCloses = Counting<&Win32Api::RegCloseKey>(&closes);
+        EXPECT_EQ(RecordOpenKey(&text, HKEY_LOCAL_MACHINE, kCountedKey, key), 0u);
+    }
     ::RegCloseKey(key);
     EXPECT_EQ(opens + queries + keyEnumerations + closes, 0);
     EXPECT_EQ(valueEnumerations, 11 + 1 + 1);
-    std::string tree = TextBytes(text), open = TextBytes(alone);
-    EXPECT_EQ(tree.substr(0, open.size()), open);
-    EXPECT_EQ(tree.substr(open.size(), 10), Utf16Bytes(L"\r\n[HK"));
+    std::string recorded = TextBytes(text);
+    EXPECT_EQ(recorded.find(Utf16Bytes(L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KvUndoCounted]\r\n")), 0u);
+    EXPECT_EQ(recorded.find(Utf16Bytes(L"child")), std::string::npos);
 }
 
 }  // namespace

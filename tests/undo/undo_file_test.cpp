@@ -15,6 +15,15 @@ namespace {
 
 const wchar_t kSmallKey[] = L"SOFTWARE\\KvUndoSmall";
 
+// The record a removal makes of the small key as it reaches it.
+u32 RecordSmallKey() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSmallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return ~0u;
+    u32 result = UndoRecordOpenKey(HKEY_LOCAL_MACHINE, kSmallKey, key);
+    ::RegCloseKey(key);
+    return result;
+}
+
 // The DACL of a descriptor in SDDL ("D:P(A;;FA;;;SY)..."); empty without one.
 std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
     LPWSTR text = nullptr;
@@ -87,7 +96,7 @@ TEST_F(UndoFile, FolderAndFileGrantAdministratorsAndSystemOnly) {
         });
     ConsoleCapture capture;
     UndoBeginPass(0);
-    ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    ASSERT_EQ(RecordSmallKey(), 0u);
     ASSERT_EQ(UndoEndPass(), 0u);
 
     // Protected, full access for SYSTEM and Administrators, the folders' entries inherited.
@@ -114,9 +123,9 @@ TEST_F(UndoFile, AFailureIsReportedOnceAndEndsThePassRecords) {
     {
         auto refused = FailAlways<&Win32Api::CreateFileW>(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
         UndoBeginPass(0);
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), static_cast<u32>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(RecordSmallKey(), static_cast<u32>(ERROR_ACCESS_DENIED));
         EXPECT_EQ(CountReports(capture.out()), 1);
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+        EXPECT_EQ(RecordSmallKey(), 0u);
         EXPECT_EQ(UndoRecordRewrite(HKEY_LOCAL_MACHINE, kSmallKey, L"name", REG_BINARY, oldBytes.data(), 3,
                                     newBytes.data(), 3),
                   0u);
@@ -129,9 +138,9 @@ TEST_F(UndoFile, AFailureIsReportedOnceAndEndsThePassRecords) {
         // The file's header and the first record are the first two writes.
         auto diskFull = FailNthCall<&Win32Api::WriteFile>(3, FALSE, ERROR_DISK_FULL);
         UndoBeginPass(0);
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), static_cast<u32>(ERROR_DISK_FULL));
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+        EXPECT_EQ(RecordSmallKey(), 0u);
+        EXPECT_EQ(RecordSmallKey(), static_cast<u32>(ERROR_DISK_FULL));
+        EXPECT_EQ(RecordSmallKey(), 0u);
         EXPECT_EQ(UndoEndPass(), static_cast<u32>(ERROR_DISK_FULL));
         EXPECT_EQ(CountReports(capture.out()), 1);
         EXPECT_EQ(capture.out().find("Undo file: " + Utf8(UndoFilePath()) + "\n"), 0u) << capture.out();
@@ -151,7 +160,7 @@ TEST_F(UndoFile, FilesOfOneSecondGetDistinctNamesAndNoneIsOverwritten) {
     std::vector<std::wstring> made;
     for (REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_64KEY), REGSAM(0)}) {
         UndoBeginPass(view);
-        EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+        EXPECT_EQ(RecordSmallKey(), 0u);
         EXPECT_EQ(UndoEndPass(), 0u);
         made.push_back(UndoFilePath());
     }
@@ -167,11 +176,14 @@ TEST_F(UndoFile, FilesOfOneSecondGetDistinctNamesAndNoneIsOverwritten) {
 // No pass, or a pass with nothing to record: no folder, no file, no line.
 TEST_F(UndoFile, NothingToRecordCreatesNothing) {
     ConsoleCapture capture;
-    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    EXPECT_EQ(RecordSmallKey(), 0u);
     UndoBeginPass(0);
-    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvUndoMissing"), 0u);
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSmallKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(UndoRecordValue(HKEY_LOCAL_MACHINE, kSmallKey, key, L"missing"), 0u);
+    ::RegCloseKey(key);
     EXPECT_EQ(UndoEndPass(), 0u);
-    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    EXPECT_EQ(RecordSmallKey(), 0u);
     EXPECT_EQ(std::wstring(UndoFilePath()), L"");
     EXPECT_FALSE(PathExists(KvcleanDataFolder()));
     EXPECT_EQ(capture.out(), "");
@@ -212,7 +224,7 @@ TEST_F(UndoFile, FoldersMadeBeforehandAreMadeTheAdministratorsOwnBeforeUse) {
         return set(handle, parts, descriptor);
     });
     UndoBeginPass(0);
-    ASSERT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    ASSERT_EQ(RecordSmallKey(), 0u);
     ASSERT_EQ(UndoEndPass(), 0u);
     const std::wstring list = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", secure = L" O:BA" + list;
     EXPECT_EQ(steps, (std::vector<std::wstring>{KvcleanDataFolder() + secure, UndoFolder() + L" O:BA",
@@ -225,8 +237,8 @@ TEST_F(UndoFile, AFolderThatCannotBeMadeTheAdministratorsOwnIsNotUsed) {
     auto refused = FailAlways<&Win32Api::SetKernelObjectSecurity>(FALSE, ERROR_ACCESS_DENIED);
     ConsoleCapture capture;
     UndoBeginPass(0);
-    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), static_cast<u32>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(UndoRecordKeyTree(HKEY_LOCAL_MACHINE, kSmallKey), 0u);
+    EXPECT_EQ(RecordSmallKey(), static_cast<u32>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(RecordSmallKey(), 0u);
     EXPECT_EQ(UndoEndPass(), static_cast<u32>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(CountReports(capture.out()), 1);
     EXPECT_NE(capture.out().find(":Can not make the undo folder the administrators' own: " +
