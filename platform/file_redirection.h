@@ -24,7 +24,8 @@
     X(CreateFileW, INVALID_HANDLE_VALUE)           \
     X(GetFullPathNameW, 0)                         \
     X(GetTempFileNameW, 0)                         \
-    X(MoveFileExW, FALSE)
+    X(MoveFileExW, FALSE)                          \
+    X(CreateDirectoryW, FALSE)
 
 struct RedirectionSwitch {
     Wow64DisableWow64FsRedirectionFn disable;
