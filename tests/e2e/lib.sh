@@ -19,11 +19,11 @@
 #                               "(K registry keys, V values, L list entries, F files and folders)"
 #   kv_found_line COUNTS        kvscan's last line for what kv_family_counts printed
 #   kv_last_line FILE           the last line of FILE
-#   kv_machine_state NAME       the whole machine into $KV_OUT/NAME.state: both registry views of HKLM and
-#                               HKCU as reg.exe exports them, and every file and folder of drive C with its
-#                               mode and the SHA-256 sum of its content
-#   kv_export_registry NAME     reg.exe's export of HKLM and HKCU in every view, into $KV_OUT/NAME.*.reg
-#   kv_expect_same_registry BEFORE AFTER TEXT   two such exports are equal
+#   kv_machine_state NAME       the whole machine into $KV_OUT/NAME.state: the registry (kv_save_registry),
+#                               and every file and folder of drive C with its type, mode, size, time of
+#                               last change and link target (a file written, even with the same bytes, shows)
+#   kv_save_registry NAME       HKLM and HKU as Wine's server saves them, into $KV_OUT/NAME.HKLM.reg, .HKU.reg
+#   kv_expect_same_registry BEFORE AFTER TEXT   two such registries hold the same, the planted links apart
 #   kv_comparable_output FILE   a run's output without what differs from run to run by design
 #   kv_undo_files FILE          the undo files a run's output names, one Windows path a line
 #   kv_expect_same_output FIRST SECOND   two runs printed the same, but for what kv_comparable_output drops
@@ -271,60 +271,53 @@ kv_found_line() {
 
 kv_last_line() { tail -n 1 "$1"; }
 
-kv_machine_state() {
-    local state="$KV_OUT/$1.state" root view
-    : >"$state"
-    for root in HKLM HKCU; do
-        for view in 64 32; do
-            [ "$KV_PREFIX_ARCH" = win32 ] && [ $view = 64 ] && continue
-            kv_wine reg export "$root" "Z:${KV_OUT//\//\\}\\$1.reg" /reg:$view /y >/dev/null 2>&1 ||
-                echo "reg export $root /reg:$view failed" >>"$state"
-            { echo "== $root /reg:$view"; cat "$KV_OUT/$1.reg"; } >>"$state"
-        done
-    done
-    rm -f "$KV_OUT/$1.reg"
-    echo "== drive C" >>"$state"
-    (cd "$KV_PREFIX/drive_c" && find . -printf '%y %m %s %p -> %l\n' | LC_ALL=C sort &&
-        find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) >>"$state"
+# kv_save_registry NAME: HKEY_LOCAL_MACHINE (both views: the 32-bit one lies
+# under Wow6432Node) and HKEY_USERS (every loaded user's hive, HKEY_CURRENT_USER
+# among them) as Wine's server writes a hive: every key, empty ones included,
+# with its time of last change, and every value with its type and exact data;
+# into $KV_OUT/NAME.HKLM.reg and NAME.HKU.reg. It takes a moment and changes
+# nothing.
+kv_save_registry() {
+    kv_wine "$KV_FOOTPRINT" save-registry "Z:${KV_OUT//\//\\}" >/dev/null || return 1
+    mv "$KV_OUT/HKLM.reg" "$KV_OUT/$1.HKLM.reg" && mv "$KV_OUT/HKU.reg" "$KV_OUT/$1.HKU.reg"
 }
 
-# The registry links that kvfootprint plants. reg.exe's export follows a link
-# to what it points at; the cleanup removes the link itself and its undo file
-# only names it, so an export after a restore lacks its tree.
-KV_PLANTED_LINKS='HKEY_CURRENT_USER\Software\Kor Vane\EFS\Vault'
+kv_machine_state() {
+    local state="$KV_OUT/$1.state" hive
+    kv_save_registry "$1" || echo "the registry of $1 was not saved" >"$state"
+    for hive in HKLM HKU; do
+        { echo "== $hive"; cat "$KV_OUT/$1.$hive.reg"; } >>"$state"
+    done
+    echo "== drive C" >>"$state"
+    (cd "$KV_PREFIX/drive_c" && find . -printf '%y %m %s %T@ %p -> %l\n' | LC_ALL=C sort) >>"$state"
+}
 
-# Standard input without the sections of the planted links and below them.
-kv_without_links() {
-    KV_LINKS=$KV_PLANTED_LINKS perl -ne '
-        BEGIN { @links = map { "[$_" } split /\n/, $ENV{KV_LINKS} }
-        if (/^\[/) { $skip = 0; for $l (@links) { $skip = 1 if $_ eq "$l]\n" || index($_, "$l\\") == 0 } }
+# The registry links that kvfootprint plants, as keys below a user's hive. The
+# cleanup removes a link itself and its undo file only names it, so a registry
+# restored from the undo files lacks it.
+KV_PLANTED_LINKS='Software\Kor Vane\EFS\Vault'
+
+# kv_comparable_registry HIVE: a saved hive (standard input) without the keys'
+# times of last change (a restore writes every key it puts back) and, in
+# HKU, without the sections of the planted links in any user's hive, nor of
+# any key below them.
+kv_comparable_registry() {
+    KV_LINKS=$([ "$1" = HKU ] && echo "$KV_PLANTED_LINKS") perl -ne '
+        BEGIN {
+            for (split /\n/, $ENV{KV_LINKS}) { (my $written = $_) =~ s/\\/\\\\/g; push @links, quotemeta $written }
+        }
+        next if /^#time=/;
+        s/^(\[.*\]) \d+$/$1/;
+        if (/^\[/) { $skip = 0; for $l (@links) { $skip = 1 if /^\[[^\\]+\\\\$l(\]|\\\\)/ } }
         print unless $skip'
 }
 
-# kv_export_registry NAME: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER in each
-# registry view of the machine, exported by reg.exe (every key, empty ones
-# included, every value with its type and data, default values), as UTF-8 text
-# with unix line ends, without the planted links' trees. Wine keeps the values
-# of a key ordered by name: the exports need no other normalising.
-kv_export_registry() {
-    local name=$1 root view file views=(64 32)
-    [ "$KV_PREFIX_ARCH" = win32 ] && views=(32)
-    for root in HKLM HKCU; do
-        for view in "${views[@]}"; do
-            file="C:\\kvtest-export-$root-$view.reg"
-            kv_wine reg export "$root" "$file" "/reg:$view" /y >/dev/null 2>&1 || return 1
-            iconv -f UTF-16 -t UTF-8 "$(kv_unix_path "$file")" | tr -d '\r' | kv_without_links \
-                >"$KV_OUT/$name.$root-$view.reg" || return 1
-            rm -f "$(kv_unix_path "$file")"
-        done
-    done
-}
-
 kv_expect_same_registry() {
-    local before=$1 after=$2 text=$3 file part difference=""
-    for file in "$KV_OUT/$before".*.reg; do
-        part=$(diff "$file" "$KV_OUT/$after${file#"$KV_OUT/$before"}" | head -20)
-        [ -z "$part" ] || difference+="${file#"$KV_OUT/$before."}:"$'\n'"$part"$'\n'
+    local before=$1 after=$2 text=$3 hive part difference=""
+    for hive in HKLM HKU; do
+        part=$(diff <(kv_comparable_registry $hive <"$KV_OUT/$before.$hive.reg") \
+            <(kv_comparable_registry $hive <"$KV_OUT/$after.$hive.reg") | head -20)
+        [ -z "$part" ] || difference+="$hive:"$'\n'"$part"$'\n'
     done
     if [ -z "$difference" ]; then kv_pass "$text"; else kv_fail "$text" "$difference"; fi
 }

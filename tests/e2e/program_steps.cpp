@@ -1,8 +1,9 @@
 // Steps of the end-to-end scenarios that need the program inside the test's
-// own process: kvclean.exe's entry point and install command, run whole on a
-// machine that the scenario has planted, with the dialogs answered through the
-// platform table and the reboot request recorded instead of performed. The
-// scenario surveys the machine afterwards. Disabled in ordinary runs.
+// own process: kvclean.exe's entry point with its install command (or with one
+// pass of its file plan), run on a machine that the scenario has planted, with
+// the dialogs answered through the platform table and the reboot request
+// recorded instead of performed. The scenario surveys the machine afterwards.
+// Disabled in ordinary runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "front/entry_point.h"
 #include "front/install_command.h"
+#include "plan/file_plan.h"
 #include "run/process_state.h"
 #include "tests/support/capture.h"
 #include "tests/support/hooks.h"
@@ -146,6 +148,15 @@ TEST(WholeProgram, DISABLED_UndoFolderThatRefusesFilesIsReportedOncePerWipePass)
     EXPECT_EQ(2u, Occurrences(run.out, "An error occurred")) << run.out.substr(0, 4000);
     EXPECT_EQ(2u, Occurrences(run.out, ":Can not create the undo file: C:\\ProgramData\\kvclean\\undo\\kvclean-"));
     EXPECT_EQ(0u, Occurrences(run.out, "Undo file: "));
+}
+
+// For locale.test.sh: the program as started (its locale), printing to the
+// console that the scenario gives it, with one wipe pass of its file plan as
+// all its work; that pass prints the Start Menu folders' names.
+TEST(WholeProgram, DISABLED_FilePlanPrintsToTheConsole) {
+    std::wstring program = L"C:\\Tools\\kvclean.exe", word = L"clean";
+    wchar_t* argv[] = {&program[0], &word[0], nullptr};
+    EXPECT_EQ(0u, RunEntryPoint(2, argv, [](int, wchar_t**) { return RunFilePlan(1, 0); }));
 }
 
 // Another process, for locked_file.test.sh: holds two of the family's modules

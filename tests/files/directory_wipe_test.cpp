@@ -380,11 +380,14 @@ TEST_F(DirectoryWipe, TreeIsNotMovedAsideWhereAFolderCouldGetNoTemporaryNames) {
 // A file held open without share-delete can be neither deleted nor moved: it
 // stays, with every folder above it, under its own name where the next run
 // looks; only what can go at the reboot waits for it, registered where it
-// lies once its folders took their names back.
+// lies once its folders took their names back: whatever a deferred folder
+// holds, also a folder that could not be moved aside and so kept its name.
 TEST_F(DirectoryWipe, FileHeldOpenKeepsItsFoldersOwnNamesForTheNextRun) {
-    MakeFolder(L"bin");
+    MakeFolder(L"bin\\x64");
     HMODULE module = LoadCopyOfSystemLibrary(top_ + L"\\bin\\kvcsp.dll");
     ASSERT_NE(nullptr, module);
+    HMODULE module64 = LoadCopyOfSystemLibrary(top_ + L"\\bin\\x64\\kvcsp64.dll");
+    ASSERT_NE(nullptr, module64);
     MakeFolder(L"keys");
     std::wstring held = MakeFile(L"keys\\container.key", "key container");
     HANDLE open = ::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -392,8 +395,18 @@ TEST_F(DirectoryWipe, FileHeldOpenKeepsItsFoldersOwnNamesForTheNextRun) {
     MakeFile(L"readme.txt");
 
     ConsoleCapture capture;
-    u32 result = CleanDirectory(top_.c_str(), 1, 0);
+    u32 result = 0;
+    {
+        auto x64StaysPut = FailWhen<&Win32Api::MoveFileExW>(
+            [](LPCWSTR from, LPCWSTR to, DWORD) {
+                size_t length = wcslen(from);
+                return to != nullptr && length >= 4 && wcscmp(from + length - 4, L"\\x64") == 0;
+            },
+            FALSE, ERROR_SHARING_VIOLATION);
+        result = CleanDirectory(top_.c_str(), 1, 0);
+    }
     ::CloseHandle(open);
+    ::FreeLibrary(module64);
     ::FreeLibrary(module);
     EXPECT_NE(0u, result);
     EXPECT_EQ("key container", ReadFileBytes(held).value_or("")) << capture.out();
@@ -408,6 +421,13 @@ TEST_F(DirectoryWipe, FileHeldOpenKeepsItsFoldersOwnNamesForTheNextRun) {
     int modulePosition = ScheduledPosition(bin + L"\\" + inBin[0]);
     EXPECT_GE(modulePosition, 0);
     EXPECT_GT(ScheduledPosition(bin), modulePosition);
+    const std::wstring x64 = bin + L"\\x64";
+    std::vector<std::wstring> inX64 = TempNamesIn(x64);
+    ASSERT_EQ(1u, inX64.size()) << capture.out();
+    int module64Position = ScheduledPosition(x64 + L"\\" + inX64[0]);
+    EXPECT_GE(module64Position, 0);
+    EXPECT_GT(ScheduledPosition(x64), module64Position) << capture.out();
+    EXPECT_GT(ScheduledPosition(bin), ScheduledPosition(x64));
 
     ConsoleCapture next;
     EXPECT_EQ(0u, CleanDirectory(top_.c_str(), 1, 0)) << next.out();

@@ -8,7 +8,6 @@
 #include "front/install_command.h"
 #include "run/process_state.h"
 #include "run/run_summary.h"
-#include "platform/file_redirection.h"
 #include "tests/support/capture.h"
 #include "tests/support/machine.h"
 
@@ -481,10 +480,12 @@ struct EveryEntryTallied {
 #undef KV_TALLIED_ENTRY
 };
 
+// The entries of the table that reach the file system by path, written out
+// here rather than taken from the list that switches redirection around them.
 const std::set<std::string> kFileSystemEntries = {
-#define KV_ENTRY_NAME(name, failure) #name,
-    KV_FILE_SYSTEM_ENTRIES(KV_ENTRY_NAME)
-#undef KV_ENTRY_NAME
+    "GetFileAttributesW", "SetFileAttributesW", "DeleteFileW",      "RemoveDirectoryW",
+    "FindFirstFileW",     "FindNextFileW",      "CreateFileW",      "GetFullPathNameW",
+    "GetTempFileNameW",   "MoveFileExW",        "CreateDirectoryW",
 };
 
 // What `probe` returns with redirection off, so in the 64-bit system directory.
@@ -497,13 +498,27 @@ bool In64BitSystemDirectory(Probe probe) {
     return result;
 }
 
-// The real passes on a machine with a family module in each system directory.
+// The real passes on a machine with a family module in each system directory,
+// a module in use in the 64-bit program folder (moved aside and scheduled) and
+// a key of the family in the 64-bit view (recorded in a new undo folder): the
+// 64-bit passes make every kind of file-system call.
 TEST_F(InstallSequence, RedirectionIsOffOnlyAroundTheFileCallsOfThe64BitPasses) {
     wchar_t system[MAX_PATH];
     ASSERT_NE(0u, ::GetSystemDirectoryW(system, MAX_PATH));
     std::wstring module = std::wstring(system) + L"\\kvcng.dll";
     ASSERT_TRUE(WriteFileBytes(module, "32-bit"));
     ASSERT_TRUE(In64BitSystemDirectory([&] { return WriteFileBytes(module, "64-bit"); }));
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_NE(0u, ::ExpandEnvironmentStringsW(L"%ProgramW6432%", programFiles, MAX_PATH));
+    const std::wstring programFolder = std::wstring(programFiles) + L"\\Kor Vane";
+    const std::wstring inUse = programFolder + L"\\CSP\\kvcsp.dll";
+    ASSERT_TRUE(MakeDirs(programFolder + L"\\CSP"));
+    ASSERT_TRUE(::CopyFileW((std::wstring(system) + L"\\msimg32.dll").c_str(), inUse.c_str(), FALSE));
+    HMODULE loaded = ::LoadLibraryW(inUse.c_str());
+    ASSERT_NE(nullptr, loaded);
+    const std::wstring dataFolder = KnownFolder(CSIDL_COMMON_APPDATA) + L"\\kvclean";
+    ASSERT_FALSE(PathExists(dataFolder));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kor Vane\\OCSPAPI", KEY_WOW64_64KEY));
 
     g_tally = CallTally();
     {
@@ -511,18 +526,22 @@ TEST_F(InstallSequence, RedirectionIsOffOnlyAroundTheFileCallsOfThe64BitPasses) 
         wchar_t** argv = Argv({L"-show", L"-clear"});
         EXPECT_EQ(0u, RunInstallSteps(Argc(), argv, kInstallSteps)) << capture.out();
     }
+    ::FreeLibrary(loaded);
     for (const auto& [entry, calls] : g_tally.onIn64BitView)
         EXPECT_EQ(0u, kFileSystemEntries.count(entry)) << entry << " ran " << calls << " times with redirection on";
     for (const auto& [entry, calls] : g_tally.offIn64BitView)
         EXPECT_EQ(1u, kFileSystemEntries.count(entry)) << entry << " ran " << calls << " times with redirection off";
     for (const auto& [entry, calls] : g_tally.offInNativeView)
         ADD_FAILURE() << entry << " ran " << calls << " times with redirection off in the native passes";
-    for (const char* entry : {"GetFileAttributesW", "DeleteFileW", "FindFirstFileW"})
-        EXPECT_NE(0, g_tally.offIn64BitView[entry]) << entry;
+    for (const std::string& entry : kFileSystemEntries)
+        EXPECT_NE(0, g_tally.offIn64BitView[entry]) << entry << " never ran in the 64-bit passes";
     EXPECT_NE(0, g_tally.onIn64BitView["RegOpenKeyExW"]);
     EXPECT_NE(0, g_tally.onIn64BitView["SHGetFolderPathW"]);
     EXPECT_FALSE(PathExists(module));
     EXPECT_FALSE(In64BitSystemDirectory([&] { return PathExists(module); }));
+    EXPECT_FALSE(PathExists(programFolder));
+    EXPECT_TRUE(PathExists(dataFolder));
+    RemoveFileTree(dataFolder);
 }
 
 TEST_F(InstallSequence, UsageNamesTheProgramAsStarted) {

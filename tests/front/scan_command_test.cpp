@@ -3,6 +3,7 @@
 // codes.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,23 @@ TEST_F(ScanCommand, CountsEachItemOfTheMachineOnceAndExitsWithOne) {
     EXPECT_EQ("kvscan: 8 items of the family found (4 registry keys, 1 values, 1 list entries, 2 files and folders)",
               LastLine(capture.out()));
     EXPECT_LE(13u, CurrentReportTally().finds) << "the passes and rows reported each item at least once more";
+
+    // The same items named in other letters are no new items.
+    std::wstring menuFolder = menuFolder_;
+    for (wchar_t& unit : menuFolder) unit = static_cast<wchar_t>(towupper(unit));
+    CountFoundFile(menuFolder.c_str());
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\microsoft\\windows\\currentversion\\shareddlls",
+                                             0, KEY_READ | KEY_WOW64_64KEY, &key));
+    CountFoundValue(key, L"c:\\WINDOWS\\System32\\KVSSL.DLL");
+    ::RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLsa, 0, KEY_READ, &key));
+    CountFoundListEntry(key, L"SECURITY PACKAGES", L"KvTls");
+    ::RegCloseKey(key);
+    capture.clear();
+    EXPECT_EQ(kScanTracesFound, PrintScanSummary());
+    EXPECT_EQ("kvscan: 8 items of the family found (4 registry keys, 1 values, 1 list entries, 2 files and folders)",
+              LastLine(capture.out()));
 }
 
 TEST_F(ScanCommand, AnyReportOtherThanAFindFailsTheCheckWithTwoEvenBesideFinds) {

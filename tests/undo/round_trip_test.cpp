@@ -44,6 +44,8 @@ std::vector<PlantedValue> EveryShape() {
         {L"", L"sz odd-sized", REG_SZ, Terminated(L"ab") + "A"},
         {L"", L"sz embedded NULs", REG_SZ, Terminated(std::wstring(L"a\0b", 3))},
         {L"", L"sz line breaks", REG_SZ, Terminated(L"one\r\ntwo\n")},
+        {L"", L"sz line break last", REG_SZ, Terminated(L"last\n")},
+        {L"", L"sz carriage return last", REG_SZ, Terminated(L"last\r")},
         {L"", L"sz empty", REG_SZ, ""},
         {L"", L"sz only NUL", REG_SZ, Terminated(L"")},
         {L"", L"expand", REG_EXPAND_SZ, Terminated(L"%SystemRoot%\\kv")},
@@ -120,8 +122,18 @@ protected:
                   std::wstring::npos);
         EXPECT_EQ(wide.find(L"\"target value\""), std::wstring::npos) << "the link was followed";
 
+        // The header names the command that puts the file back, in its own view;
+        // the file is imported with that command.
+        const std::wstring commandLine = L"\r\n;   reg import ";
+        size_t command = wide.find(commandLine);
+        ASSERT_NE(command, std::wstring::npos);
+        command += commandLine.size();
+        std::wstring arguments = wide.substr(command, wide.find(L"\r\n", command) - command);
+        EXPECT_EQ(Utf8(arguments), Utf8(L"\"" + file + L"\" " + viewSwitch));
+
+        DeleteTree(HKEY_LOCAL_MACHINE, kTestKey, view);
         ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTestKey, view));
-        ASSERT_EQ(RunRegExe(L"import \"" + file + L"\" " + viewSwitch), 0u);
+        ASSERT_EQ(RunRegExe(L"import " + arguments), 0u);
 
         // What comes back: everything but the link and the unwritable name;
         // the unterminated string ends in the NUL both importers add.
@@ -143,13 +155,18 @@ class UndoRoundTripOn32BitMachine : public UndoRoundTrip {};
 
 TEST_F(UndoRoundTripOn32BitMachine, EveryShapeComesBack) { RoundTrip(0, L"/reg:32"); }
 
-// A removed value and a rewritten one come back with their old bytes; a
-// rewrite that keeps the bytes records nothing.
+// A removed value and rewritten ones come back with their old bytes, also
+// when the new bytes are as many as the old; a rewrite that keeps the bytes
+// records nothing.
 TEST_F(UndoRoundTrip, RemovedAndRewrittenValuesComeBack) {
     const std::string oldList = Terminated(std::wstring(L"kvtls\0schannel\0", 15));
     const std::string newList = Terminated(std::wstring(L"schannel\0", 9));
+    const std::string oldProvider = Terminated(std::wstring(L"provider.dll\0", 13));
+    const std::string newProvider = Terminated(std::wstring(L"cryptnet.dll\0", 13));
+    ASSERT_EQ(oldProvider.size(), newProvider.size());
     ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kTestKey, L"removed", REG_EXPAND_SZ, Terminated(L"%x%"), 0));
     ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kTestKey, L"list", REG_MULTI_SZ, newList, 0));
+    ASSERT_TRUE(PlantValue(HKEY_LOCAL_MACHINE, kTestKey, L"Dll", REG_MULTI_SZ, newProvider, 0));
 
     ConsoleCapture capture;
     UndoBeginPass(0);
@@ -165,6 +182,10 @@ TEST_F(UndoRoundTrip, RemovedAndRewrittenValuesComeBack) {
     EXPECT_EQ(UndoRecordRewrite(HKEY_LOCAL_MACHINE, kTestKey, L"list", REG_MULTI_SZ, oldList.data(),
                                 static_cast<DWORD>(oldList.size()), newList.data(), static_cast<DWORD>(newList.size())),
               0u);
+    EXPECT_EQ(UndoRecordRewrite(HKEY_LOCAL_MACHINE, kTestKey, L"Dll", REG_MULTI_SZ, oldProvider.data(),
+                                static_cast<DWORD>(oldProvider.size()), newProvider.data(),
+                                static_cast<DWORD>(newProvider.size())),
+              0u);
     EXPECT_EQ(UndoEndPass(), 0u);
 
     ASSERT_EQ(RunRegExe(L"import \"" + std::wstring(UndoFilePath()) + L"\" /reg:32"), 0u);
@@ -172,6 +193,7 @@ TEST_F(UndoRoundTrip, RemovedAndRewrittenValuesComeBack) {
     EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kTestKey, L"removed", &type).value_or(""), Terminated(L"%x%"));
     EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
     EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kTestKey, L"list").value_or(""), oldList);
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kTestKey, L"Dll").value_or(""), oldProvider);
 }
 
 }  // namespace

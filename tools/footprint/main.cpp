@@ -1,5 +1,9 @@
-// kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count
+// kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count |
+//             save-registry FOLDER
 // plant-unrecorded: what an undo file does not bring back, the files and the registry link.
+// save-registry: HKEY_LOCAL_MACHINE (both views) and HKEY_USERS (every user's
+// hive) into FOLDER\HKLM.reg and FOLDER\HKU.reg, as Wine's server writes a
+// hive: every key and value, at once, without stopping anything.
 #include <cstdio>
 
 #include "tools/footprint/footprint.h"
@@ -49,6 +53,40 @@ int Plant(const Footprint& footprint, bool withRegistry) {
     return failures ? 1 : 0;
 }
 
+// RegSaveKeyW needs the backup privilege enabled.
+bool EnableBackupPrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    bool enabled = LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &privileges.Privileges[0].Luid) &&
+                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                   GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return enabled;
+}
+
+int SaveRegistry(const std::wstring& folder) {
+    if (!EnableBackupPrivilege()) {
+        fprintf(stderr, "kvfootprint: the backup privilege cannot be enabled\n");
+        return 1;
+    }
+    struct Root {
+        HKEY key;
+        const wchar_t* file;
+    };
+    int failures = 0;
+    for (Root root : {Root{HKEY_LOCAL_MACHINE, L"HKLM.reg"}, Root{HKEY_USERS, L"HKU.reg"}}) {
+        std::wstring path = folder + L"\\" + root.file;
+        DeleteFileW(path.c_str());
+        LONG status = RegSaveKeyW(root.key, path.c_str(), nullptr);
+        if (status != ERROR_SUCCESS) {
+            fwprintf(stderr, L"kvfootprint: %ls not saved (error %ld)\n", path.c_str(), status);
+            ++failures;
+        }
+    }
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -63,6 +101,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
     if (command == L"count") return CountFamily(footprint);
-    fprintf(stderr, "usage: kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count\n");
+    if (command == L"save-registry" && argc > 2) return SaveRegistry(argv[2]);
+    fprintf(stderr,
+            "usage: kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | "
+            "count | save-registry FOLDER\n");
     return 64;
 }
