@@ -2,6 +2,7 @@
 
 #include "platform/key_name.h"
 #include "platform/owned.h"
+#include "platform/registry_names.h"
 #include "run/process_state.h"
 
 namespace {
@@ -182,7 +183,7 @@ LONG CheckStatus(LONG status) { return status == ERROR_NOT_ENOUGH_MEMORY ? statu
 // The old test, for where the system cannot say: the value a link holds.
 bool HoldsLinkValue(HKEY key) {
     DWORD type = REG_NONE;
-    LONG status = win32.RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    LONG status = win32.RegQueryValueExW(key, kLinkValueName, nullptr, &type, nullptr, nullptr);
     return status == ERROR_SUCCESS && type == REG_LINK;
 }
 
