@@ -63,29 +63,29 @@ protected:
 
     // Deletions waiting for the reboot count where kvclean moves things aside
     // (a temporary name in the program folder of the pass's view, or inside
-    // one), while they are there, once; a rename does not, nor a deletion
-    // elsewhere or of what is gone.
-    void ExpectWaitingDeletions(std::vector<std::wstring> family, const std::string& line) {
+    // one), while there, once; not a rename, a deletion elsewhere or of what is gone.
+    void ExpectWaitingDeletions(std::vector<std::wstring> family, const std::string& count) {
         std::wstring folder = KnownFolder(CSIDL_PROGRAM_FILES), moved = folder + L"\\cspa1.tmp";
-        std::wstring foreign = MakeScratchDirectory(L"waiting") + L"\\csp3.tmp";
-        for (const std::wstring& file : {moved + L"\\csp2.tmp", folder + L"\\cspc1.tmp", foreign})
+        std::wstring renamed = folder + L"\\cspc1.tmp", foreign = MakeScratchDirectory(L"waiting") + L"\\csp3.tmp";
+        for (const std::wstring& file : {moved + L"\\csp2.tmp", renamed, foreign})
             ASSERT_TRUE(MakeDirs(moved) && WriteFileBytes(file, ""));
         family.insert(family.end(), {moved, moved + L"\\csp2.tmp", moved});
-        std::wstring list, others = L"\\??\\" + folder + L"\\cspc1.tmp" + L'\0' + L"\\??\\C:\\kv.dll" + L'\0';
-        for (const std::wstring& path : family) list += L"\\??\\" + path + L'\0' + L'\0';
-        for (const std::wstring& path : {foreign, folder + L"\\csp4.tmp"}) others += L"\\??\\" + path + L'\0' + L'\0';
-        ASSERT_TRUE(SetPendingList(L"PendingFileRenameOperations", others));
-        ASSERT_TRUE(SetPendingList(L"PendingFileRenameOperations2", list));
+        std::wstring lists[2] = {L"\\??\\" + renamed + L'\0' + L"\\??\\C:\\kv.dll" + L'\0', L""};
+        for (const std::wstring& path : {foreign, folder + L"\\csp4.tmp"}) lists[0] += L"\\??\\" + path + L'\0' + L'\0';
+        for (const std::wstring& path : family) lists[1] += L"\\??\\" + path + L'\0' + L'\0';
+        SetPendingLists(lists);
         ConsoleCapture capture;
         EXPECT_EQ(kScanWaitsForReboot, Scan());
-        EXPECT_EQ(line, LastLine(capture.out()));
-        SetPendingList(L"PendingFileRenameOperations", L"");
-        SetPendingList(L"PendingFileRenameOperations2", L"");
-        for (const std::wstring& path : {moved, folder + L"\\cspc1.tmp", foreign}) RemoveFileTree(path);
+        EXPECT_EQ("kvscan: nothing left to remove; " + count + " deletions wait for the next reboot",
+                  LastLine(capture.out()));
+        SetPendingLists({});
+        for (const std::wstring& path : {moved, renamed, foreign}) RemoveFileTree(path);
     }
-    static bool SetPendingList(const wchar_t* name, const std::wstring& list) {
-        return SetValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", name,
-                        REG_MULTI_SZ, list.c_str(), DWORD(list.size() + 1) * sizeof(wchar_t));
+    static void SetPendingLists(const std::wstring (&lists)[2]) {
+        for (int i = 0; i < 2; ++i)
+            SetValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     i ? L"PendingFileRenameOperations2" : L"PendingFileRenameOperations", REG_MULTI_SZ,
+                     lists[i].c_str(), DWORD(lists[i].size() + 1) * sizeof(wchar_t));
     }
 
     std::string lsa_;
@@ -146,15 +146,14 @@ TEST_F(ScanCommand, AnyReportOtherThanAFindFailsTheCheckWithTwoEvenBesideFinds) 
 TEST_F(ScanCommand, OnlyTheFamilysDeletionsWaitingForTheRebootMakeThree) {
     // The 64-bit pass sees the 64-bit system directory's own names.
     ASSERT_TRUE(WriteFileBytes(L"C:\\windows\\sysnative\\cspb1.tmp", "MZ"));
-    ExpectWaitingDeletions({L"C:\\windows\\system32\\cspb1.tmp"},
-                           "kvscan: nothing left to remove; 3 deletions wait for the next reboot");
+    ExpectWaitingDeletions({L"C:\\windows\\system32\\cspb1.tmp"}, "3");
     ::DeleteFileW(L"C:\\windows\\sysnative\\cspb1.tmp");
 }
 
 class ScanCommandOn32BitMachine : public ScanCommand {};
 
 TEST_F(ScanCommandOn32BitMachine, OnlyTheFamilysDeletionsWaitingForTheRebootMakeThree) {
-    ExpectWaitingDeletions({}, "kvscan: nothing left to remove; 2 deletions wait for the next reboot");
+    ExpectWaitingDeletions({}, "2");
 }
 
 TEST_F(ScanCommand, ArgumentsCheckNothing) {
