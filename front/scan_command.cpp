@@ -1,6 +1,7 @@
 #include "front/scan_command.h"
 
 #include "front/entry_point.h"
+#include "files/pending_renames.h"
 #include "platform/read_only.h"
 #include "run/error_report.h"
 #include "run/run_summary.h"
@@ -19,11 +20,16 @@ u32 RunScanCommand(int argc, wchar_t** argv, const InstallSteps& steps) {
     }
     if (argc > 1) {
         WidePrint(L"Run without parameters to look for what is left of the Kor-Vane products; nothing is changed.\n");
-        WidePrint(L"Exit code: 0 no trace found, 1 traces found, 2 the check failed or did not run.\n");
+        WidePrint(L"Exit code: 0 no trace found, 1 traces found, 2 the check failed or did not run, "
+                  L"3 nothing left but deletions that wait for the next reboot.\n");
         NarrowPrint("kvscan %s\n", KV_VERSION);
         return kScanFailed;
     }
     StartCountingFinds();
+    // Each pass's file plan looks in the reboot-time rename list for what
+    // waits at the family's places of its view.
+    LoadWaitingDeletions();
     RunListPasses(steps);
+    ForgetWaitingDeletions();
     return PrintScanSummary();
 }

@@ -3,6 +3,7 @@
 #include "files/directory_wipe.h"
 #include "files/file_delete.h"
 #include "files/oem_inf.h"
+#include "files/pending_renames.h"
 #include "run/error_report.h"
 #include "run/process_state.h"
 #include "platform/owned.h"
@@ -138,14 +139,17 @@ u32 FindFolder(const ProgramFolder& source, wchar_t* folder, bool* found) {
     return 0;
 }
 
-// The family's folder under a program folder.
+// The family's folder under a program folder. The wipe moves it aside there
+// first.
 u32 CleanFamilyFolderIn(const ProgramFolder& source, wchar_t* folder, wchar_t* path, int wipe, int warn) {
     bool found = false;
     u32 result = FindFolder(source, folder, &found);
     if (result || !found) return result;
-    result = JoinPath(path, folder, kFamilyFolder);
-    if (result) return result;
-    return CleanDirectory(path, wipe, warn);
+    result = NoteWaitingDeletions(folder, nullptr, WaitingAt::MovedAside);
+    result |= NoteWaitingDeletions(folder, kFamilyFolder, WaitingAt::Place);
+    u32 joined = JoinPath(path, folder, kFamilyFolder);
+    if (joined) return result | joined;
+    return result | CleanDirectory(path, wipe, warn);
 }
 
 // The 64-bit pass reaches the 64-bit system directory as System32 with
@@ -161,8 +165,11 @@ u32 CleanSystemFiles(wchar_t* folder, wchar_t* path, int wipe, int warn) {
         win32.SetLastError(ErrorOf(found));
         return REPORT("SHGetFolderPath(CSIDL_SYSTEM) failed.");
     }
-    u32 result = 0;
+    // A module or driver in use is moved aside beside itself.
+    u32 result = NoteWaitingDeletions(folder, nullptr, WaitingAt::MovedAside);
+    result |= NoteWaitingDeletions(folder, L"drivers", WaitingAt::MovedAside);
     for (const wchar_t* name : kSystemFiles) {
+        result |= NoteWaitingDeletions(folder, name, WaitingAt::Place);
         u32 joined = JoinPath(path, folder, name);
         result |= joined ? joined : CleanFile(path, wipe, warn);
     }
@@ -170,10 +177,11 @@ u32 CleanSystemFiles(wchar_t* folder, wchar_t* path, int wipe, int warn) {
 }
 
 u32 CleanMenuFolder(wchar_t* path, const wchar_t* programs, const wchar_t* name, int wipe, int warn) {
-    u32 result = JoinPath(path, programs, name);
-    if (result) return result;
+    u32 result = NoteWaitingDeletions(programs, name, WaitingAt::Place);
+    u32 joined = JoinPath(path, programs, name);
+    if (joined) return result | joined;
     WidePrint(L"Removing %ls\n", path);
-    return CleanDirectory(path, wipe, warn);
+    return result | CleanDirectory(path, wipe, warn);
 }
 
 u32 CleanStartMenu(wchar_t* menu, wchar_t* programs, wchar_t* path, int wipe, int warn) {
@@ -185,6 +193,7 @@ u32 CleanStartMenu(wchar_t* menu, wchar_t* programs, wchar_t* path, int wipe, in
     WidePrint(L"Path to Start Menu %ls\n", menu);
     u32 result = JoinPath(programs, menu, L"Programs");
     if (result) return result;
+    result |= NoteWaitingDeletions(programs, nullptr, WaitingAt::MovedAside);
     result |= CleanMenuFolder(path, programs, kFamilyFolder, wipe, warn);
     result |= CleanMenuFolder(path, programs, kFamilyMenuFolder, wipe, warn);
     return result;

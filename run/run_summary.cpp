@@ -33,6 +33,7 @@ FoundItems g_foundItems;
 u32 g_found[kCountedKinds];
 u32 g_removed[kCountedKinds];
 u32 g_deferred;
+u32 g_waiting;
 
 wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
@@ -162,6 +163,8 @@ void CountRemoved(CountedKind kind) { ++g_removed[kind]; }
 
 void CountDeferred() { ++g_deferred; }
 
+void CountWaitingDeletion() { ++g_waiting; }
+
 RunCounts CurrentRunCounts() {
     RunCounts counts = {};
     memcpy(counts.found, g_found, sizeof g_found);
@@ -179,6 +182,7 @@ void ResetRunCounts() {
     memset(g_found, 0, sizeof g_found);
     memset(g_removed, 0, sizeof g_removed);
     g_deferred = 0;
+    g_waiting = 0;
     ResetReportTally();
 }
 
@@ -196,6 +200,10 @@ u32 PrintScanSummary() {
         NarrowPrint("kvscan: check failed with %u failures; %u items of the family found (" KV_COUNTS_FORMAT ")\n",
                     counts.failures, items, KV_COUNTS(counts.found));
         return kScanFailed;
+    }
+    if (!items && g_waiting) {
+        NarrowPrint("kvscan: nothing left to remove; %u deletions wait for the next reboot\n", g_waiting);
+        return kScanWaitsForReboot;
     }
     if (!items) {
         NarrowPrint("kvscan: no trace of the family found\n");

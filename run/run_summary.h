@@ -44,6 +44,10 @@ void CountFoundFile(const wchar_t* path);
 void CountRemoved(CountedKind kind);
 void CountDeferred();
 
+// A deletion of the family's that waits in the reboot-time rename list
+// (files/pending_renames.h counts each once); kvscan's list passes count them.
+void CountWaitingDeletion();
+
 struct RunCounts {
     u32 found[kCountedKinds];
     u32 removed[kCountedKinds];
@@ -62,9 +66,12 @@ void PrintCleanSummary();
 const u32 kScanNoTrace = 0;
 const u32 kScanTracesFound = 1;
 const u32 kScanFailed = 2;
+const u32 kScanWaitsForReboot = 3;
 
 // kvscan's last line, and its exit code: with a failure report "kvscan: check
 // failed with E failures; N items ...", exit 2; else "kvscan: N items of the
 // family found (K registry keys, V values, L list entries, F files and
-// folders)", exit 1, or "kvscan: no trace of the family found", exit 0.
+// folders)", exit 1; else, with deletions waiting, "kvscan: nothing left to
+// remove; N deletions wait for the next reboot", exit 3, or "kvscan: no trace
+// of the family found", exit 0.
 u32 PrintScanSummary();

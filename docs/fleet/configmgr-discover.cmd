@@ -1,11 +1,7 @@
 @echo off
 rem Configuration Manager discovery: prints one line, kvscan's last line, as
-rem the setting's value. The machine is compliant when the value equals
-rem "kvscan: no trace of the family found". Exit 0 unless kvscan cannot run.
-setlocal
-set "summary="
-for /f "usebackq delims=" %%L in (`"%~dp0kvscan.exe"`) do set "summary=%%L"
-if not defined summary exit /b 1
-setlocal enabledelayedexpansion
-echo !summary!
+rem the setting's value (kvscan-detect.cmd, whose log it shares). The machine
+rem is compliant when the value equals "kvscan: no trace of the family found".
+rem Exit 0: the value is the answer, whatever kvscan found.
+call "%~dp0kvscan-detect.cmd"
 exit /b 0

@@ -61,6 +61,33 @@ protected:
         return RunScanCommand(static_cast<int>(words.size()), argv.data(), kInstallSteps);
     }
 
+    // Deletions waiting for the reboot count where kvclean moves things aside
+    // (a temporary name in the program folder of the pass's view, or inside
+    // one), while there, once; not a rename, a deletion elsewhere or of what is gone.
+    void ExpectWaitingDeletions(std::vector<std::wstring> family, const std::string& count) {
+        std::wstring folder = KnownFolder(CSIDL_PROGRAM_FILES), moved = folder + L"\\cspa1.tmp";
+        std::wstring renamed = folder + L"\\cspc1.tmp", foreign = MakeScratchDirectory(L"waiting") + L"\\csp3.tmp";
+        for (const std::wstring& file : {moved + L"\\csp2.tmp", renamed, foreign})
+            ASSERT_TRUE(MakeDirs(moved) && WriteFileBytes(file, ""));
+        family.insert(family.end(), {moved, moved + L"\\csp2.tmp", moved});
+        std::wstring lists[2] = {L"\\??\\" + renamed + L'\0' + L"\\??\\C:\\kv.dll" + L'\0', L""};
+        for (const std::wstring& path : {foreign, folder + L"\\csp4.tmp"}) lists[0] += L"\\??\\" + path + L'\0' + L'\0';
+        for (const std::wstring& path : family) lists[1] += L"\\??\\" + path + L'\0' + L'\0';
+        SetPendingLists(lists);
+        ConsoleCapture capture;
+        EXPECT_EQ(kScanWaitsForReboot, Scan());
+        EXPECT_EQ("kvscan: nothing left to remove; " + count + " deletions wait for the next reboot",
+                  LastLine(capture.out()));
+        SetPendingLists({});
+        for (const std::wstring& path : {moved, renamed, foreign}) RemoveFileTree(path);
+    }
+    static void SetPendingLists(const std::wstring (&lists)[2]) {
+        for (int i = 0; i < 2; ++i)
+            SetValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     i ? L"PendingFileRenameOperations2" : L"PendingFileRenameOperations", REG_MULTI_SZ,
+                     lists[i].c_str(), DWORD(lists[i].size() + 1) * sizeof(wchar_t));
+    }
+
     std::string lsa_;
     std::wstring menuFolder_, module_;
 };
@@ -114,6 +141,19 @@ TEST_F(ScanCommand, AnyReportOtherThanAFindFailsTheCheckWithTwoEvenBesideFinds) 
         "kvscan: check failed with 1 failures; 1 items of the family found (1 registry keys, 0 values, 0 list entries, "
         "0 files and folders)",
         LastLine(capture.out()));
+}
+
+TEST_F(ScanCommand, OnlyTheFamilysDeletionsWaitingForTheRebootMakeThree) {
+    // The 64-bit pass sees the 64-bit system directory's own names.
+    ASSERT_TRUE(WriteFileBytes(L"C:\\windows\\sysnative\\cspb1.tmp", "MZ"));
+    ExpectWaitingDeletions({L"C:\\windows\\system32\\cspb1.tmp"}, "3");
+    ::DeleteFileW(L"C:\\windows\\sysnative\\cspb1.tmp");
+}
+
+class ScanCommandOn32BitMachine : public ScanCommand {};
+
+TEST_F(ScanCommandOn32BitMachine, OnlyTheFamilysDeletionsWaitingForTheRebootMakeThree) {
+    ExpectWaitingDeletions({}, "2");
 }
 
 TEST_F(ScanCommand, ArgumentsCheckNothing) {
