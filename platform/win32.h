@@ -90,6 +90,7 @@ typedef LONG(NTAPI* NtSetInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID i
     X(VirtualAlloc, decltype(&::VirtualAlloc))                                                    \
     X(VirtualFree, decltype(&::VirtualFree))                                                      \
     X(GetLocalTime, decltype(&::GetLocalTime))                                                    \
+    X(Sleep, decltype(&::Sleep))                                                                  \
     /* security descriptors */                                                                    \
     X(ConvertStringSecurityDescriptorToSecurityDescriptorW,                                       \
       decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW))                          \

@@ -6,6 +6,7 @@
 #include "platform/owned.h"
 #include "platform/registry_names.h"
 #include "run/error_report.h"
+#include "run/process_state.h"
 #include "undo/hive_name.h"
 
 namespace {
@@ -21,6 +22,11 @@ const wchar_t kUserHiveFile[] = L"\\NTUSER.DAT";
 const wchar_t kLocalAppData[] = L"\\AppData\\Local";
 const wchar_t kClassesFile[] = L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
 const wchar_t kXpClassesFile[] = L"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat";
+
+// Something else may hold a handle into a hive for a moment after its load (a
+// scanner that saw it): an unload that fails is tried again, a moment later.
+const int kUnloadTries = 5;
+const DWORD kUnloadPauseMilliseconds = 1000;
 
 struct HiveRun {
     HiveWork work;
@@ -110,14 +116,18 @@ u32 RunLoadedByUs(const HiveRun& run, UserHiveKind kind, const wchar_t* shown, c
     u32 result = 0;
     {
         OwnedKey root;
-        status = win32.RegOpenKeyExW(HKEY_USERS, loadName, 0, KEY_READ, root.put());
+        status = win32.RegOpenKeyExW(HKEY_USERS, loadName, 0, KEY_READ | g_registryView, root.put());
         if (status == ERROR_SUCCESS)
             result = RunInRoot(run, kind, root.get(), shown, L"loaded as ", loadName, file);
         else
             result = ReportStatus(status, "Can not open the hive loaded as HKEY_USERS\\%S", loadName);
     }
     ForgetLoadedHive(loadName);
-    status = win32.RegUnLoadKeyW(HKEY_USERS, loadName);
+    for (int tries = 1;; ++tries) {
+        status = win32.RegUnLoadKeyW(HKEY_USERS, loadName);
+        if (status == ERROR_SUCCESS || tries == kUnloadTries) break;
+        win32.Sleep(kUnloadPauseMilliseconds);
+    }
     if (status != ERROR_SUCCESS)
         result |= ReportStatus(status, "Can not unload the hive loaded as HKEY_USERS\\%S", loadName);
     return result;
@@ -143,7 +153,7 @@ u32 RunHive(const HiveRun& run, const Profile& profile, UserHiveKind kind, bool*
 
     if (profile.sid[0]) {
         OwnedKey root;
-        LONG status = win32.RegOpenKeyExW(HKEY_USERS, loaded, 0, KEY_READ, root.put());
+        LONG status = win32.RegOpenKeyExW(HKEY_USERS, loaded, 0, KEY_READ | g_registryView, root.put());
         if (status == ERROR_SUCCESS) return RunInRoot(run, kind, root.get(), shown, L"", loaded, file);
         if (status != ERROR_FILE_NOT_FOUND)
             return ReportStatus(status, "Can not open the hive HKEY_USERS\\%S", loaded);
