@@ -143,7 +143,7 @@ TEST(RegistryPlanRunner, EveryRegistryOpenCarriesTheViewFlagOfThePass) {
 // Other users' hives: one held open elsewhere cannot be loaded, a failure; one
 // whose file is missing is one line, no failure, and its profile's classes are
 // not tried; an unload that keeps failing is tried again, then reported.
-TEST(RegistryPlanRunner, OtherUsersHivesThatCannotBeLoadedOrUnloadedAreReportedMissingOnesSkipped) {
+void ExpectOtherUsersHivesThatCannotBeLoadedOrUnloadedReportedMissingOnesSkipped() {
     g_registryView = 0;
     const std::wstring list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9-9-9-";
     const std::wstring users = MakeScratchDirectory(L"kvusers");
@@ -171,6 +171,13 @@ TEST(RegistryPlanRunner, OtherUsersHivesThatCannotBeLoadedOrUnloadedAreReportedM
               out.find("Hive file not found (skipping): S-1-5-21-9-9-9-1003: " + folder + "\\1003\\NTUSER.DAT\n"));
     EXPECT_EQ(std::string::npos, out.find("1003\\Local Settings"));
     RemoveFileTree(users);
+}
+
+TEST(RegistryPlanRunner, OtherUsersHivesThatCannotBeLoadedOrUnloadedAreReportedMissingOnesSkipped) {
+    ExpectOtherUsersHivesThatCannotBeLoadedOrUnloadedReportedMissingOnesSkipped();
+}
+TEST(RegistryPlanRunnerOn32BitMachine, OtherUsersHivesThatCannotBeLoadedOrUnloadedAreReportedMissingOnesSkipped) {
+    ExpectOtherUsersHivesThatCannotBeLoadedOrUnloadedReportedMissingOnesSkipped();
 }
 
 }  // namespace
