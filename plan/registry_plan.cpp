@@ -4,6 +4,7 @@
 #include "registry/revocation.h"
 #include "registry/security_packages.h"
 #include "registry/search_group.h"
+#include "registry/user_hives.h"
 #include "registry/value_match.h"
 
 namespace {
@@ -35,6 +36,27 @@ u32 RunSearchGroup(const RegistryPlanEntry* entries, int count, int wipe, int wa
     return SearchRegTreeGroup(entries[0].root, rows, count, wipe, warn);
 }
 
+struct PassFlags {
+    int wipe;
+    int warn;
+};
+
+// The rows of the running account's own hives, in another user's: those of
+// HKEY_CURRENT_USER in the user's hive, those of HKEY_CLASSES_ROOT in the
+// user's classes, in plan order, each with that hive's root for its root.
+u32 RunUserRows(HKEY root, UserHiveKind kind, void* context) {
+    const PassFlags& flags = *static_cast<const PassFlags*>(context);
+    HKEY planRoot = kind == kUserHive ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+    u32 result = 0;
+    for (const RegistryPlanEntry& entry : kRegistryPlan) {
+        if (entry.root != planRoot || (entry.kind != kKey && entry.kind != kSearch)) continue;
+        RegistryPlanEntry row = entry;
+        row.root = root;
+        result |= RunEntry(row, flags.wipe, flags.warn);
+    }
+    return result;
+}
+
 }  // namespace
 
 // Every entry runs, whatever the ones before it returned: each primitive has
@@ -52,5 +74,7 @@ u32 RunRegistryPlan(int wipe, int warn) {
             ++row;
         }
     }
-    return result;
+    // Then every other user's hives (registry/user_hives.h).
+    PassFlags flags = {wipe, warn};
+    return result | ForEachOtherUserHive(RunUserRows, &flags);
 }

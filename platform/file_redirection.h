@@ -12,8 +12,9 @@
 #include "platform/win32.h"
 
 // X(entry, failure): the entries of the table that reach the file system by
-// path (or go on with a search it started), each with what it returns when it
-// fails. An entry added to the table that takes a path gets a line here.
+// path (or go on with a search it started; or load a hive from a file), each
+// with what it returns when it fails. An entry added to the table that takes a
+// path gets a line here.
 #define KV_FILE_SYSTEM_ENTRIES(X)                  \
     X(GetFileAttributesW, INVALID_FILE_ATTRIBUTES) \
     X(SetFileAttributesW, FALSE)                   \
@@ -25,7 +26,8 @@
     X(GetFullPathNameW, 0)                         \
     X(GetTempFileNameW, 0)                         \
     X(MoveFileExW, FALSE)                          \
-    X(CreateDirectoryW, FALSE)
+    X(CreateDirectoryW, FALSE)                     \
+    X(RegLoadKeyW, ERROR_ACCESS_DENIED)
 
 struct RedirectionSwitch {
     Wow64DisableWow64FsRedirectionFn disable;

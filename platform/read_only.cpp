@@ -55,6 +55,30 @@ HANDLE WINAPI OpenExistingForReading(LPCWSTR path, DWORD access, DWORD share, LP
     return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
 }
 
+// A privilege the read-only run may switch: those a hive's load and unload need.
+bool IsHivePrivilege(const LUID& privilege) {
+    static const wchar_t* const kHivePrivileges[] = {SE_BACKUP_NAME, SE_RESTORE_NAME};
+    for (const wchar_t* name : kHivePrivileges) {
+        LUID known = {};
+        if (::LookupPrivilegeValueW(nullptr, name, &known) && known.LowPart == privilege.LowPart &&
+            known.HighPart == privilege.HighPart)
+            return true;
+    }
+    return false;
+}
+
+BOOL WINAPI AdjustHivePrivilegesOnly(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bytes,
+                                     PTOKEN_PRIVILEGES previousState, PDWORD returnedBytes) {
+    bool allowed = !disableAll && newState;
+    for (DWORD i = 0; allowed && i < newState->PrivilegeCount; ++i)
+        allowed = IsHivePrivilege(newState->Privileges[i].Luid);
+    if (!allowed) {
+        ReportRefused("AdjustTokenPrivileges");
+        return FALSE;
+    }
+    return ::AdjustTokenPrivileges(token, disableAll, newState, bytes, previousState, returnedBytes);
+}
+
 }  // namespace read_only_detail
 
 void ReportRefusalsThrough(RefusalReport report) { read_only_detail::g_refusalReport = report; }
@@ -66,4 +90,5 @@ void MakeReadOnly(Win32Api* table) {
 #undef KV_MAKE_REFUSER
     table->GetProcAddress = &LookUpRefusingWrites;
     table->CreateFileW = &OpenExistingForReading;
+    table->AdjustTokenPrivileges = &AdjustHivePrivilegesOnly;
 }

@@ -10,17 +10,15 @@
 
 #include "platform/win32.h"
 
-// X(name, refusal): an entry of the platform table that changes the machine
-// (or, for AdjustTokenPrivileges, the process's rights: a check needs none),
+// X(name, refusal): an entry of the platform table that changes the machine,
 // and what the refused call returns. One row per entry: a new writing entry of
-// KV_WIN32_FUNCTIONS gets its row here.
+// KV_WIN32_FUNCTIONS gets its row here, unless kvscan must have it (below).
 #define KV_WRITING_FUNCTIONS(X)               \
     X(RegSetValueExW, ERROR_ACCESS_DENIED)    \
     X(RegDeleteValueW, ERROR_ACCESS_DENIED)   \
     X(RegDeleteKeyW, ERROR_ACCESS_DENIED)     \
     X(RegSetKeySecurity, ERROR_ACCESS_DENIED) \
     X(SetKernelObjectSecurity, FALSE)         \
-    X(AdjustTokenPrivileges, FALSE)           \
     X(SetFileAttributesW, FALSE)              \
     X(DeleteFileW, FALSE)                     \
     X(RemoveDirectoryW, FALSE)                \
@@ -38,8 +36,15 @@
     X(NtDeleteKey, NtDeleteKeyFn, kStatusAccessDenied)                   \
     X(NtSetInformationFile, NtSetInformationFileFn, kStatusAccessDenied)
 
-// Two more entries are narrowed rather than refused: GetProcAddress (above),
-// and CreateFileW, which opens existing files for reading only.
+// Three more entries are narrowed rather than refused: GetProcAddress (above);
+// CreateFileW, which opens existing files for reading only; and
+// AdjustTokenPrivileges, which enables or disables the backup and restore
+// privileges and nothing else (no other privilege, no "disable all").
+//
+// Allowed as they are: RegLoadKeyW and RegUnLoadKeyW. A user's hive that is not
+// loaded (registry/user_hives.h) is loaded to be read, under a name of the
+// program's own below HKEY_USERS, and unloaded again; loading one needs those
+// two privileges. Nothing is written into it.
 
 const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 
@@ -78,6 +83,8 @@ struct Refuser<R(WINAPI*)(A...), Refused> {
 FARPROC WINAPI LookUpRefusingWrites(HMODULE module, LPCSTR name);
 HANDLE WINAPI OpenExistingForReading(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                      DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WINAPI AdjustHivePrivilegesOnly(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bytes,
+                                     PTOKEN_PRIVILEGES previousState, PDWORD returnedBytes);
 
 // The refusal that stands for a row of the table, or -1 when the row is no writing one.
 constexpr int RefusedRow(int row) {
@@ -99,6 +106,8 @@ Fn ReadOnlyEntry(Real real) {
         return &LookUpRefusingWrites;
     else if constexpr (Row == kWin32Row_CreateFileW)
         return &OpenExistingForReading;
+    else if constexpr (Row == kWin32Row_AdjustTokenPrivileges)
+        return &AdjustHivePrivilegesOnly;
     else
         return real();
 }

@@ -49,6 +49,8 @@ typedef LONG(NTAPI* NtSetInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID i
     X(RegGetKeySecurity, decltype(&::RegGetKeySecurity))                                          \
     X(RegSetKeySecurity, decltype(&::RegSetKeySecurity))                                          \
     X(RegCloseKey, decltype(&::RegCloseKey))                                                      \
+    X(RegLoadKeyW, decltype(&::RegLoadKeyW))                                                      \
+    X(RegUnLoadKeyW, decltype(&::RegUnLoadKeyW))                                                  \
     /* process token */                                                                           \
     X(GetCurrentProcess, decltype(&::GetCurrentProcess))                                          \
     X(OpenProcessToken, decltype(&::OpenProcessToken))                                            \
@@ -88,6 +90,7 @@ typedef LONG(NTAPI* NtSetInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID i
     X(VirtualAlloc, decltype(&::VirtualAlloc))                                                    \
     X(VirtualFree, decltype(&::VirtualFree))                                                      \
     X(GetLocalTime, decltype(&::GetLocalTime))                                                    \
+    X(Sleep, decltype(&::Sleep))                                                                  \
     /* security descriptors */                                                                    \
     X(ConvertStringSecurityDescriptorToSecurityDescriptorW,                                       \
       decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW))                          \

@@ -47,7 +47,65 @@ bool UserHive(const KernelName& kernel, wchar_t* name) {
     return Join(name, kUsers, hive, end ? static_cast<size_t>(end - hive) : units);
 }
 
+// A hive the run loaded; an empty name is a free place.
+struct LoadedHive {
+    wchar_t name[kHiveNameUnits];
+    wchar_t file[kHiveFileUnits];
+    bool announced;
+};
+// One user's hive is loaded at a time; two leave room.
+LoadedHive g_loadedHives[2];
+
+bool SameName(const wchar_t* a, const wchar_t* b) {
+    size_t units = wcslen(a);
+    return units == wcslen(b) && win32._wcsnicmp(a, b, units) == 0;
+}
+
+LoadedHive* FindLoadedHive(const wchar_t* loadName) {
+    for (LoadedHive& hive : g_loadedHives)
+        if (hive.name[0] && SameName(hive.name, loadName)) return &hive;
+    return nullptr;
+}
+
+bool CopyName(wchar_t* out, size_t units, const wchar_t* text) {
+    size_t length = wcslen(text);
+    if (length >= units) return false;
+    memcpy(out, text, (length + 1) * sizeof(wchar_t));
+    return true;
+}
+
 }  // namespace
+
+bool NoteLoadedHive(const wchar_t* loadName, const wchar_t* file) {
+    LoadedHive* hive = FindLoadedHive(loadName);
+    for (LoadedHive& place : g_loadedHives)
+        if (!hive && !place.name[0]) hive = &place;
+    if (!hive) return false;
+    hive->announced = false;
+    if (CopyName(hive->file, kHiveFileUnits, file) && CopyName(hive->name, kHiveNameUnits, loadName)) return true;
+    hive->name[0] = L'\0';
+    return false;
+}
+
+void ForgetLoadedHive(const wchar_t* loadName) {
+    if (LoadedHive* hive = FindLoadedHive(loadName)) hive->name[0] = L'\0';
+}
+
+void AnnounceLoadedHive(RegText* text, const wchar_t* hiveName) {
+    size_t usersUnits = wcslen(kUsers);
+    if (win32._wcsnicmp(hiveName, kUsers, usersUnits) != 0 || hiveName[usersUnits] != L'\\') return;
+    LoadedHive* hive = FindLoadedHive(hiveName + usersUnits + 1);
+    if (!hive || hive->announced) return;
+    hive->announced = true;
+    RegPiece about[] = {PieceOf(L"The keys under "), PieceOf(hiveName), PieceOf(L" are in "), PieceOf(hive->file),
+                        PieceOf(L", a hive that was not loaded.")};
+    AppendRegKeyComment(text, about, 5);
+    RegPiece load[] = {PieceOf(L"Before the import load it:  reg load HKU\\"), PieceOf(hive->name), PieceOf(L" \""),
+                       PieceOf(hive->file), PieceOf(L"\"")};
+    AppendRegComment(text, load, 5);
+    RegPiece unload[] = {PieceOf(L"and after it unload it:     reg unload HKU\\"), PieceOf(hive->name)};
+    AppendRegComment(text, unload, 2);
+}
 
 bool RecordHiveName(HKEY root, HKEY key, wchar_t* name) {
     if (root == HKEY_LOCAL_MACHINE) return Join(name, kMachine, L"", 0);

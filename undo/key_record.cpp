@@ -48,13 +48,15 @@ u32 ReportUnwritable(const wchar_t* keyName) {
 u32 ReportOutOfMemory() { return REPORT("Not enough memory."); }
 
 // The hive the key `key` (or, when it is null, the root alone) was read from, its
-// name and, for a nonempty path, "\path"; 0, or the reported failure.
-u32 StartKeyName(KeyName* keyName, HKEY root, const wchar_t* path, HKEY key) {
+// name and, for a nonempty path, "\path"; 0, or the reported failure. A hive
+// the run loaded is announced in the text first.
+u32 StartKeyName(RegText* text, KeyName* keyName, HKEY root, const wchar_t* path, HKEY key) {
     wchar_t rootName[kHiveNameUnits];
     if (!RecordHiveName(root, key, rootName)) {
         win32.SetLastError(ERROR_INVALID_HANDLE);
         return REPORT("Can not record for undo: the key's hive is unknown");
     }
+    AnnounceLoadedHive(text, rootName);
     size_t rootUnits = wcslen(rootName);
     size_t pathUnits = path ? wcslen(path) : 0;
     keyName->units = rootUnits + (pathUnits ? 1 + pathUnits : 0);
@@ -71,8 +73,8 @@ u32 StartKeyName(KeyName* keyName, HKEY root, const wchar_t* path, HKEY key) {
 }
 
 // The data block and the key's full name of a record of root\path, the open `key`.
-u32 StartRecord(HKEY root, const wchar_t* path, HKEY key, DataBlock* data, KeyName* keyName) {
-    if (u32 failure = StartKeyName(keyName, root, path, key)) return failure;
+u32 StartRecord(RegText* text, HKEY root, const wchar_t* path, HKEY key, DataBlock* data, KeyName* keyName) {
+    if (u32 failure = StartKeyName(text, keyName, root, path, key)) return failure;
     return data->Reserve(kFirstDataBytes) ? 0 : ReportOutOfMemory();
 }
 
@@ -116,7 +118,7 @@ u32 RecordValues(RegText* text, HKEY key, const KeyName& keyName, DataBlock* dat
 u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key) {
     DataBlock data;
     KeyName keyName;
-    if (u32 failure = StartRecord(root, path, key, &data, &keyName)) return failure;
+    if (u32 failure = StartRecord(text, root, path, key, &data, &keyName)) return failure;
     if (AppendRegKey(text, keyName.text(), keyName.units) == kRegUnwritable) return ReportUnwritable(keyName.text());
     return RecordValues(text, key, keyName, &data);
 }
@@ -124,7 +126,7 @@ u32 RecordOpenKey(RegText* text, HKEY root, const wchar_t* path, HKEY key) {
 u32 RecordLink(RegText* text, HKEY root, const wchar_t* path, HKEY link) {
     DataBlock data;
     KeyName keyName;
-    if (u32 failure = StartRecord(root, path, link, &data, &keyName)) return failure;
+    if (u32 failure = StartRecord(text, root, path, link, &data, &keyName)) return failure;
     DWORD type = REG_NONE, bytes = 0;
     LONG status = QueryValue(link, kLinkValueName, &data, &type, &bytes);
     if (status == ERROR_NOT_ENOUGH_MEMORY) return ReportOutOfMemory();
@@ -143,7 +145,7 @@ namespace {
 u32 AppendValueRecord(RegText* text, HKEY root, const wchar_t* path, HKEY key, const wchar_t* name, DWORD type,
                       const void* data, DWORD bytes) {
     KeyName keyName;
-    if (u32 failure = StartKeyName(&keyName, root, path, key)) return failure;
+    if (u32 failure = StartKeyName(text, &keyName, root, path, key)) return failure;
     if (AppendRegKey(text, keyName.text(), keyName.units) == kRegUnwritable ||
         AppendRegValue(text, name, wcslen(name), type, static_cast<const BYTE*>(data), bytes) == kRegUnwritable)
         return ReportUnwritable(keyName.text());

@@ -131,6 +131,25 @@ kv_prefix_reboot
 script rebooted-detect kvscan-detect.cmd
 kv_check "after the restart the detection exits 0" [ $RC -eq 0 -a "$(last rebooted-detect)" = "$clean_line" ]
 
+# Another user, logged off: the remediation loads the user's hives under names
+# of its own, cleans and unloads them; its undo file says how to load one for
+# an import. (Wine does not write a loaded hive back to its file.)
+user=S-1-5-21-1-2-3-1002
+kv_wine "$KV_FOOTPRINT" plant-user $user 'C:\users\carol' >"$KV_OUT/user.plant" 2>&1
+script user-detect kvscan-detect.cmd
+kv_check "another user's traces: the detection exits 1" [ $RC -eq 1 ]
+script user-remediate kvclean-remediate.cmd
+hive_cleaned() {
+    grep -A12 -xF "Hive of $user (loaded as HKEY_USERS\\kvclean-$user): C:\\users\\carol\\NTUSER.DAT" \
+        "$KV_OUT/user-remediate.out" | grep -qxF 'Deleted Software\Kor Vane\EFS'
+}
+kv_check "the remediation removes them from the user's hive, loaded as its own" hive_cleaned
+undo=$(kv_unix_path "$(kv_undo_files "$KV_OUT/user-remediate.out" | head -1)")
+kv_check "its undo file says how to load that hive for the import" \
+    grep -qF "reg load HKU\\kvclean-$user \"C:\\users\\carol\\NTUSER.DAT\"" <(iconv -f UTF-16 -t UTF-8 "$undo")
+kv_check "and no hive stays loaded" [ "$(kv_wine reg query HKU | grep -ci kvclean-)" -eq 0 ]
+kv_wine reg delete "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$user" /f >/dev/null 2>&1
+
 # A check that fails (a list pass cannot read the LSA package list) never passes for clean.
 kv_wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Control\Lsa' /v 'Security Packages' /f >/dev/null 2>&1
 script broken-detect kvscan-detect.cmd

@@ -4,7 +4,8 @@
 # changes nothing at all (every key and value of HKLM and HKU in both views,
 # with each key's time of last change, and every file and folder of drive C
 # with its size and time of last change, the same before and after), counts
-# exactly what the machine holds and exits 1. After kvclean.exe it finds no
+# exactly what the machine holds and exits 1, a second user's hives too, which
+# it loads and unloads again. After kvclean.exe (the user logged on) it finds no
 # trace and exits 0; when its check fails (an LSA package list that its list
 # pass cannot read) it exits 2, changing nothing either. It takes no arguments;
 # /? prints a help that names its version.
@@ -16,6 +17,14 @@ kv_prefix_new win64 || kv_abort "a fresh 64-bit machine"
 kv_plant
 planted=$(kv_family_counts)
 [ -n "$planted" ] || kv_abort "the footprint counts what it planted"
+# A second user, logged off: the family's keys in both of the user's hives.
+user=S-1-5-21-1-2-3-1001
+plant_user() { kv_wine "$KV_FOOTPRINT" plant-user $user 'C:\users\bob' "$@" | tr -d '\r' | tee "$KV_OUT/user.plant"; }
+user_keys=$(($(plant_user | sed -n 's/.*: \([0-9]*\) registry keys of the family$/\1/p' | paste -sd+)))
+[ "$user_keys" -gt 0 ] || kv_abort "a second user is planted" "$(cat "$KV_OUT/user.plant")"
+keys=${planted%% *}
+keys=${keys:1}
+planted="($((keys + user_keys)) ${planted#* }"
 
 # scan NAME: kvscan.exe on the machine as it is (kv_scan), which it leaves
 # exactly as it was.
@@ -40,6 +49,12 @@ kv_check "every report is a find" \
 kv_check "its last line counts what the machine holds: $(kv_last_line "$out")" \
     [ "$(kv_last_line "$out")" = "$(kv_found_line "$planted")" ]
 kv_check "nothing is printed to standard error" [ ! -s "$KV_OUT/planted.err" ]
+kv_check "it looked in the second user's hive, loaded as its own, in both passes" \
+    [ "$(grep -cxF "Hive of $user (loaded as HKEY_USERS\\kvclean-$user): C:\\users\\bob\\NTUSER.DAT" "$out")" -eq 2 ]
+kv_check "and left no hive loaded" [ "$(kv_wine reg query HKU | grep -ci kvclean-)" -eq 0 ]
+
+# The user logs on: kvclean removes the family from the loaded hives, nothing else.
+plant_user --logged-on >/dev/null
 
 kv_run clean clean
 kv_check "kvclean.exe then exits with 0" [ "$KV_RUN_RC" -eq 0 ]
@@ -48,6 +63,7 @@ kv_check "and its last line says it removed all of it: $(kv_last_line "$KV_OUT/c
 scan cleaned
 kv_check "after the cleanup kvscan exits with 0" [ "$KV_SCAN_RC" -eq 0 ]
 kv_check "and says so in its last line" [ "$(kv_last_line "$KV_OUT/cleaned.out")" = 'kvscan: no trace of the family found' ]
+kv_check "the second user's own keys stay" kv_wine reg query "HKU\\$user\\Software\\Contoso\\Vault" /v Secret
 kv_expect_nothing_found "$KV_OUT/cleaned.out" 2
 
 # A list pass that cannot read the LSA package list reports a failure.

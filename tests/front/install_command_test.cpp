@@ -485,7 +485,7 @@ struct EveryEntryTallied {
 const std::set<std::string> kFileSystemEntries = {
     "GetFileAttributesW", "SetFileAttributesW", "DeleteFileW",      "RemoveDirectoryW",
     "FindFirstFileW",     "FindNextFileW",      "CreateFileW",      "GetFullPathNameW",
-    "GetTempFileNameW",   "MoveFileExW",        "CreateDirectoryW",
+    "GetTempFileNameW",   "MoveFileExW",        "CreateDirectoryW", "RegLoadKeyW",
 };
 
 // What `probe` returns with redirection off, so in the 64-bit system directory.

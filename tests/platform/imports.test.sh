@@ -6,7 +6,8 @@
 # that XP lacks are looked up at run time instead of imported. kvscan.exe, the
 # read-only check, imports none of the functions that change the machine
 # (written out below, not read from the table that refuses them), all of which
-# kvclean.exe does. Each carries its application manifest and version resource.
+# kvclean.exe does, but those that load a user's hive to read it. Each carries
+# its application manifest and version resource.
 set -u
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -125,11 +126,13 @@ check_resources "$program" requireAdministrator
 if [ -f "$scanner" ]; then
     check_imports "$scanner"
     check_resources "$scanner" requireAdministrator
-    # Every function of the platform table that changes the machine (or the
-    # process's rights).
+    # Every function of the platform table that changes the machine. kvscan
+    # imports three more that kvclean imports too: RegLoadKeyW and RegUnLoadKeyW,
+    # to read a user's hive that is not loaded, and AdjustTokenPrivileges, which
+    # its table lets enable the backup and restore privileges and nothing else.
     writing="RegSetValueExW RegDeleteValueW RegDeleteKeyW RegSetKeySecurity SetKernelObjectSecurity
-        AdjustTokenPrivileges SetFileAttributesW DeleteFileW RemoveDirectoryW GetTempFileNameW MoveFileExW
-        CreateDirectoryW WriteFile ExitWindowsEx"
+        SetFileAttributesW DeleteFileW RemoveDirectoryW GetTempFileNameW MoveFileExW CreateDirectoryW WriteFile
+        ExitWindowsEx"
     cleaner=$(imported_functions "$program")
     scanner_imports=$(imported_functions "$scanner")
     for function in $writing; do

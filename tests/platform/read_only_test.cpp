@@ -138,6 +138,30 @@ TEST_F(ReadOnlyTable, EveryWipeOfTheCleanupIsRefusedAndReportedAndTheMachineStay
             << refused;
 }
 
+// A user's hive that is not loaded is loaded to be read: the two privileges
+// that takes may be switched, no other, and "disable all" is refused too.
+TEST_F(ReadOnlyTable, OnlyTheBackupAndRestorePrivilegesMayBeSwitched) {
+    HANDLE token = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    MakeReadOnly(&win32);
+    ReportRefusalsThrough(&ReportRefusedCall);
+    ConsoleCapture capture;
+    for (const wchar_t* name : {SE_BACKUP_NAME, SE_RESTORE_NAME, SE_TAKE_OWNERSHIP_NAME, SE_SECURITY_NAME}) {
+        TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+        ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid));
+        bool hivePrivilege = wcscmp(name, SE_BACKUP_NAME) == 0 || wcscmp(name, SE_RESTORE_NAME) == 0;
+        EXPECT_EQ(hivePrivilege, win32.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) != FALSE)
+            << Utf8(name);
+    }
+    EXPECT_FALSE(win32.AdjustTokenPrivileges(token, TRUE, nullptr, 0, nullptr, nullptr));
+    win32 = saved_;
+    ::CloseHandle(token);
+    const std::string out = capture.out(), refused = "AdjustTokenPrivileges refused: this check changes nothing";
+    size_t refusals = 0;
+    for (size_t at = out.find(refused); at != std::string::npos; at = out.find(refused, at + 1)) ++refusals;
+    EXPECT_EQ(3u, refusals);
+}
+
 // Every entry of the table that changes the machine, written out here rather
 // than taken from the table's own list, which a dropped row would leave out.
 TEST_F(ReadOnlyTable, EveryWritingEntryRefusesAndFilesOpenOnlyToBeRead) {

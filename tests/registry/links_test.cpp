@@ -220,6 +220,33 @@ TEST_F(RegistryLinks, LinkOnAPathIsNotFollowedUnderAnyRoot) {
     ExpectDecoyUntouched();
 }
 
+// Another user's hive is a root of its own (registry/user_hives.h): a key below
+// it is checked by the hive's kernel name, and in the 32-bit view a user's
+// classes may hold it in their Wow6432Node, where Windows redirects them.
+TEST_F(RegistryLinks, KeysOfAnotherUsersHivesAreCheckedUnderTheHiveItself) {
+    const std::wstring user = L"KvTestUser", classes = L"KvTestUser_Classes";
+    for (const std::wstring& hive : {user, classes}) {
+        Plant(HKEY_USERS, hive + L"\\CLSID\\{1}", KEY_WOW64_64KEY);
+        Plant(HKEY_USERS, hive + L"\\Wow6432Node\\CLSID\\{1}", KEY_WOW64_64KEY);
+    }
+    auto check = [](const std::wstring& root, const std::wstring& opened, REGSAM view) {
+        HKEY rootKey = nullptr, key = nullptr;
+        if (::RegOpenKeyExW(HKEY_USERS, root.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &rootKey) != ERROR_SUCCESS ||
+            ::RegOpenKeyExW(HKEY_USERS, opened.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return LONG(ERROR_FILE_NOT_FOUND);
+        g_registryView = view;
+        LONG status = CheckKeyPath(rootKey, L"CLSID\\{1}", key);
+        ::RegCloseKey(key);
+        ::RegCloseKey(rootKey);
+        return status;
+    };
+    EXPECT_EQ(ERROR_SUCCESS, check(classes, classes + L"\\CLSID\\{1}", KEY_WOW64_64KEY));
+    EXPECT_EQ(ERROR_SUCCESS, check(classes, classes + L"\\Wow6432Node\\CLSID\\{1}", 0));
+    EXPECT_EQ(kLinkOnThePath, check(classes, classes + L"\\Wow6432Node\\CLSID\\{1}", KEY_WOW64_64KEY));
+    EXPECT_EQ(kLinkOnThePath, check(user, user + L"\\Wow6432Node\\CLSID\\{1}", 0));
+    EXPECT_EQ(kLinkOnThePath, check(classes, user + L"\\CLSID\\{1}", KEY_WOW64_64KEY));
+}
+
 // A key that merely holds a REG_LINK value named SymbolicLinkValue is no link:
 // listed, taken over and removed as any key, with all it holds.
 TEST_F(RegistryLinks, KeyHoldingALinkValueIsAnOrdinaryKey) {

@@ -85,6 +85,9 @@ void OnSide(const FileSide& side, Work work) {
 }
 
 bool PlantRow(const RegRow& row, REGSAM view);
+void CreateDirectories(const std::wstring& path);
+// Enables a privilege of the process's token (SE_BACKUP_NAME, ...); false when it cannot.
+bool EnablePrivilege(const wchar_t* name);
 bool PlantFile(const FileRow& row, const std::wstring& folder);
 std::wstring MultiStringData(const std::wstring& entries);  // '|' separated -> NUL separated, closed
 bool KeyPresent(HKEY root, const std::wstring& path, REGSAM view);
@@ -111,6 +114,13 @@ void PlantHeavyMachine(int components, int classes = kHeavyClasses, int interfac
 
 // The entries of a REG_MULTI_SZ list of HKLM, up to its first empty one.
 std::vector<std::wstring> SystemListEntries(const wchar_t* path, const wchar_t* name, REGSAM view);
+
+// Another user of the machine: a ProfileList entry for `sid` whose profile
+// folder holds NTUSER.DAT and UsrClass.dat, made of the footprint's rows of
+// HKEY_CURRENT_USER and HKEY_CLASSES_ROOT (family and decoys). `loggedOn`
+// loads both under HKEY_USERS\<sid> and <sid>_Classes, as a logon would.
+// Prints how many registry keys of the family each hive holds.
+int PlantUser(const Footprint& footprint, const std::wstring& sid, const std::wstring& folder, bool loggedOn);
 
 // Prints how many items of the family the machine holds, by kind, as kvclean
 // and kvscan count them: "present: N items (K registry keys, V values, L list

@@ -22,18 +22,29 @@ std::wstring ShellFolder(int csidl) {
     return path;
 }
 
-void CreateDirectories(const std::wstring& path) {
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        ::CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-    ::CreateDirectoryW(path.c_str(), nullptr);
-}
-
 std::wstring ValueBytes(DWORD type, const std::wstring& data) {
     if (type == REG_MULTI_SZ) return MultiStringData(data);
     return data + L'\0';
 }
 
 }  // namespace
+
+void CreateDirectories(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        ::CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    ::CreateDirectoryW(path.c_str(), nullptr);
+}
+
+bool EnablePrivilege(const wchar_t* name) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    bool enabled = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                   GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return enabled;
+}
 
 bool IsWow64Machine() {
     typedef BOOL(WINAPI * Fn)(HANDLE, PBOOL);

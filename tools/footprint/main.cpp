@@ -1,5 +1,5 @@
 // kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | count |
-//             save-registry FOLDER
+//             save-registry FOLDER | plant-user SID FOLDER [--logged-on]
 // plant-unrecorded: what an undo file does not bring back, the files and the registry link.
 // save-registry: HKEY_LOCAL_MACHINE (both views) and HKEY_USERS (every user's
 // hive) into FOLDER\HKLM.reg and FOLDER\HKU.reg, as Wine's server writes a
@@ -53,20 +53,8 @@ int Plant(const Footprint& footprint, bool withRegistry) {
     return failures ? 1 : 0;
 }
 
-// RegSaveKeyW needs the backup privilege enabled.
-bool EnableBackupPrivilege() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
-    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    bool enabled = LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &privileges.Privileges[0].Luid) &&
-                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
-                   GetLastError() == ERROR_SUCCESS;
-    CloseHandle(token);
-    return enabled;
-}
-
 int SaveRegistry(const std::wstring& folder) {
-    if (!EnableBackupPrivilege()) {
+    if (!EnablePrivilege(SE_BACKUP_NAME)) {  // RegSaveKeyW needs it
         fprintf(stderr, "kvfootprint: the backup privilege cannot be enabled\n");
         return 1;
     }
@@ -102,8 +90,10 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"survey") return Survey(footprint, argc > 2 && std::wstring(argv[2]) == L"--list");
     if (command == L"count") return CountFamily(footprint);
     if (command == L"save-registry" && argc > 2) return SaveRegistry(argv[2]);
+    if (command == L"plant-user" && argc > 3)
+        return PlantUser(footprint, argv[2], argv[3], argc > 4 && std::wstring(argv[4]) == L"--logged-on");
     fprintf(stderr,
             "usage: kvfootprint plant | plant-unrecorded | plant-heavy N [CLASSES INTERFACES] | survey [--list] | "
-            "count | save-registry FOLDER\n");
+            "count | save-registry FOLDER | plant-user SID FOLDER [--logged-on]\n");
     return 64;
 }
