@@ -4,7 +4,8 @@
 // The items:
 //   registry key     a key tree, with everything below it, that a key row of
 //                    the registry plan lists or removes, or that a search matches
-//   value            a value that a value row lists or removes (SharedDlls, Cpls, ...)
+//   value            a value that a value row lists or removes (SharedDlls, Cpls, ...),
+//                    or that a search finds on its starting key
 //   list entry       an entry that a list repair finds or takes out: "kvtls" or
 //                    "kvssl" in the LSA package list; a default revocation
 //                    provider list that does not start with cryptnet.dll is one
