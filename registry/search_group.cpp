@@ -269,6 +269,8 @@ struct SearchRun {
     const ValueBuffers* values;
     KeyPathText* path;
     const KeyPlace* start;
+    const SearchRow* rows;  // the group's, this search's among them
+    int count;
 };
 
 u32 RemoveFoundKey(SearchRun& run, HKEY parent, const wchar_t* name, RemovalOutcome* outcome) {
@@ -278,13 +280,16 @@ u32 RemoveFoundKey(SearchRun& run, HKEY parent, const wchar_t* name, RemovalOutc
 
 // A key below the starting key that did not open: found by its name when it
 // refuses us (and then removed whole in wipe mode, taken over first), else
-// said, and for a scan a place it could not look.
+// said, and for a scan a place it could not look, unless a search after this
+// one finds it by its name.
 u32 SearchUnopenedKey(SearchRun& run, HKEY parent, const wchar_t* name, LONG status, int level,
                       RemovalOutcome* outcome) {
     MatchKind kind = MatchUnopenedKey(status, name, run.patterns);
     if (kind == kNoMatch) {
         PrintIndent(level);
         PrintUnopenedKey(status, name);
+        for (int later = run.search + 1; later < run.count; ++later)
+            if (MatchUnopenedKey(status, name, run.rows[later].patterns) != kNoMatch) return 0;
         return CouldNotOpen(status, parent, name, BlockAs<wchar_t>(run.path->block));
     }
     PrintMatch(level, name, kind);
@@ -481,7 +486,8 @@ u32 RunGroup(HKEY root, const SearchRow* rows, int count, int wipe, int warn) {
                     record = RecordTree(rows, count, wipe, values, &memory, key.get(), SearchesFrom(search, count));
                 }
                 SetPath(&path, row.path);
-                SearchRun run = {root, search, row.patterns, wipe, warn, IsUnderSystem(row.path), &values, &path, &place};
+                SearchRun run = {root, search, row.patterns, wipe, warn, IsUnderSystem(row.path),
+                                 &values, &path, &place, rows, count};
                 result |= RunSearch(run, key.get(), row.path, record);
                 result |= CloseKeyReported(key, row.path);
             }
