@@ -201,7 +201,8 @@ u32 RemoveFoundValues(const StartingKey& start, const SearchPatterns& patterns, 
     OwnedKey writable;
     HKEY key = start.key;
     if (wipe) {
-        LONG opened = OpenChildKey(start.place->parent, start.place->name, KEY_QUERY_VALUE | KEY_SET_VALUE, writable.put());
+        LONG opened =
+            OpenChildKey(start.place->parent, start.place->name, KEY_QUERY_VALUE | KEY_SET_VALUE, writable.put());
         if (opened != ERROR_SUCCESS) {
             KeepStatusAsLastError(opened);
             return REPORT("Can not open to remove values: %S", start.path);

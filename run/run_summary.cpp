@@ -150,16 +150,15 @@ OwnedBlock KeyIdentity(const KernelName& name, const wchar_t* child, size_t* uni
 bool InsideCountedKey(const wchar_t* identity, size_t units) {
     if (!g_foundItems.capacity) return false;
     u32 hash = kHashStart;
-    for (size_t i = 0; i < units; hash = HashStep(hash, identity[i++]))
-        if (i > 1 && identity[i] == L'\\' && SlotFor(g_foundItems.slots, g_foundItems.capacity, hash, identity, i)->text)
-            return true;
+    for (size_t i = 0; i < units; hash = HashStep(hash, identity[i++])) {
+        if (i < 2 || identity[i] != L'\\') continue;
+        if (SlotFor(g_foundItems.slots, g_foundItems.capacity, hash, identity, i)->text) return true;
+    }
     return false;
 }
 
-// Counts the key, or its subkey `child` that did not open. A key inside a
-// tree counted before is no new item: kvclean removes that tree whole and
-// never comes to the key. A key counted before keys inside it counts besides
-// them: kvclean removes those first, each on its own, then the tree.
+// Counts the key, or its subkey `child` that did not open, unless a tree
+// counted before holds it (run_summary.h).
 void CountKeyNamed(HKEY key, const wchar_t* child) {
     if (!g_countingFinds) return;
     KernelName name;

@@ -34,6 +34,11 @@ enum CountedKind { kCountedKey, kCountedValue, kCountedListEntry, kCountedFile, 
 // the case of ASCII letters. Memory grows with the items found, nothing else.
 void StartCountingFinds();
 bool CountingFinds();
+// A key inside a key tree counted before (a search looking below an earlier
+// search's match, a key row within another row's tree) is no new item, as
+// kvclean removes that tree and never comes to the key. A tree counted after
+// keys inside it is one item more: kvclean removes those keys first, each on
+// its own, then the tree.
 void CountFoundKey(HKEY key);
 // A key found by its name below an open parent without being opened itself
 // (it refuses us): told apart by its parent's kernel name and its own name.
@@ -41,11 +46,6 @@ void CountFoundSubkey(HKEY parent, const wchar_t* name);
 void CountFoundValue(HKEY key, const wchar_t* name);
 void CountFoundListEntry(HKEY key, const wchar_t* value, const wchar_t* entry);
 void CountFoundFile(const wchar_t* path);
-// A key inside a key tree counted before (a search looking below an earlier
-// search's match, a key row within another row's tree) is no new item, as
-// kvclean removes that tree and never comes to the key. A tree counted after
-// keys inside it is one item more: kvclean removes those keys first, each on
-// its own, then the tree.
 
 // True while finds count and the key parent\name counts already, itself or
 // inside a tree.
