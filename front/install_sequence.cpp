@@ -5,6 +5,7 @@
 #include "front/option_scanner.h"
 #include "front/privileges.h"
 #include "run/process_state.h"
+#include "run/run_summary.h"
 #include "platform/file_redirection.h"
 #include "undo/undo_file.h"
 
@@ -44,9 +45,11 @@ u32 RunRequestedPasses(const InstallSteps& steps, const InstallRequest& request)
 // On 64-bit Windows this 32-bit process reaches the 64-bit registry only
 // through the view flag and the 64-bit system directory only with file-system
 // redirection off, which it is for each file-system call of these passes and
-// for nothing else. Any failure to get there skips these passes.
+// for nothing else. Any failure to get there skips these passes: for a scan
+// the check failed.
 u32 Run64BitPasses(const InstallSteps& steps, const InstallRequest& request) {
     if (!RunsUnderWow64()) return 0;
+    const wchar_t kSkipped[] = L"the 64-bit registry view and system directory (no file-system redirection switch)";
 
     RedirectionSwitch redirection = {};
     redirection.disable =
@@ -57,9 +60,9 @@ u32 Run64BitPasses(const InstallSteps& steps, const InstallRequest& request) {
         // works, no switch. One switch off and on again shows that it does.
         redirection.revert =
             LookUpFunction<Wow64RevertWow64FsRedirectionFn>(L"kernel32", "Wow64RevertWow64FsRedirection");
-        if (!redirection.revert) return 0;
+        if (!redirection.revert) return CouldNotLook(ERROR_PROC_NOT_FOUND, kSkipped);
         PVOID saved = nullptr;
-        if (!redirection.disable(&saved)) return 0;
+        if (!redirection.disable(&saved)) return CouldNotLook(static_cast<LONG>(win32.GetLastError()), kSkipped);
         if (!redirection.revert(saved)) return REPORT("Wow64RevertWow64FsRedirection() fail");
         BeginFileCallsWithoutRedirection(redirection);
     }

@@ -197,6 +197,12 @@ void PrintUnopenedKey(LONG status, const wchar_t* name) {
         WidePrint(L"Key not exist: %ls\n", name);
 }
 
+u32 CouldNotOpen(LONG status, HKEY parent, const wchar_t* name, const wchar_t* shown) {
+    bool answer = status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND || status == ERROR_KEY_DELETED ||
+                  status == kLinkOnThePath;
+    return answer || InCountedKey(parent, name) ? 0 : CouldNotLook(status, shown);
+}
+
 u32 CloseKeyReported(OwnedKey& key, const wchar_t* name) {
     LONG status = win32.RegCloseKey(key.release());
     if (status == ERROR_SUCCESS) return 0;
@@ -242,6 +248,7 @@ u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn) {
         result |= RemoveRowKey(root, subkey, place);
     } else if (result == 0 && status != ERROR_SUCCESS) {
         PrintUnopenedKey(status, subkey);
+        result |= CouldNotOpen(status, place.parent, place.name, subkey);
     }
     if (key) {
         u32 keyCount = 0, valueCount = 0;

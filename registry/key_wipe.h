@@ -8,8 +8,9 @@
 
 // Lists the tree of root\subkey; in wipe mode removes it. A missing key, one
 // reached only through a link, and in list mode one that refuses reading, are
-// a printed line, not a failure; in wipe mode a key that refuses us is taken
-// over and removed, and a takeover that fails is the row's failure.
+// a printed line, not a failure (but for a scan, one left unread is: see
+// CouldNotOpen); in wipe mode a key that refuses us is taken over and removed,
+// and a takeover that fails is the row's failure.
 u32 CleanRegKey(HKEY root, const wchar_t* subkey, int wipe, int warn);
 
 // Prints "Key:" and "ValName:" lines of an open key's whole tree, depth-first.
@@ -80,6 +81,12 @@ void PrintIndent(int level);
 // "Access denied (skipping): ", "Link on the path (skipping): ", "Key name
 // unknown (skipping): " or "Key not exist: " and the name, by the open's error.
 void PrintUnopenedKey(LONG status, const wchar_t* name);
+// What an open of parent\name that failed leaves a list pass with: an absent
+// key, or a path through a link (it leads elsewhere: no trace of the family
+// lies there), is an answer; any other failure left the key unread, a place
+// the pass could not look (run/run_summary.h), unless it lies inside a key
+// tree found before. `shown` names it. Result: CouldNotLook's.
+u32 CouldNotOpen(LONG status, HKEY parent, const wchar_t* name, const wchar_t* shown);
 // Closes the key; a failure is reported as "Can not RegCloseKey: " with the name.
 u32 CloseKeyReported(OwnedKey& key, const wchar_t* name);
 

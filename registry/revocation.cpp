@@ -48,7 +48,7 @@ u32 CertDllVerifyRevocationRegUninstall(int wipe, int warn) {
         else
             WidePrint(L"Key not exist: %ls\n", work);
         WidePrint(L"\n");
-        return 0;
+        return CouldNotOpen(status, HKEY_LOCAL_MACHINE, work, work);
     }
 
     u32 keyCount = 0, valueCount = 0;

@@ -268,11 +268,32 @@ struct SearchRun {
     bool underSystem;
     const ValueBuffers* values;
     KeyPathText* path;
+    const KeyPlace* start;
+    const SearchRow* rows;  // the group's, this search's among them
+    int count;
 };
 
 u32 RemoveFoundKey(SearchRun& run, HKEY parent, const wchar_t* name, RemovalOutcome* outcome) {
     FoundKey found = {parent, name, name, run.root, BlockAs<wchar_t>(run.path->block)};
     return RemoveFound(found, kWholeTree, run.wipe, run.warn, run.underSystem, outcome);
+}
+
+// A key below the starting key that did not open: found by its name when it
+// refuses us (and then removed whole in wipe mode, taken over first), else
+// said, and for a scan a place it could not look, unless a search after this
+// one finds it by its name.
+u32 SearchUnopenedKey(SearchRun& run, HKEY parent, const wchar_t* name, LONG status, int level,
+                      RemovalOutcome* outcome) {
+    MatchKind kind = MatchUnopenedKey(status, name, run.patterns);
+    if (kind == kNoMatch) {
+        PrintIndent(level);
+        PrintUnopenedKey(status, name);
+        for (int later = run.search + 1; later < run.count; ++later)
+            if (MatchUnopenedKey(status, name, run.rows[later].patterns) != kNoMatch) return 0;
+        return CouldNotOpen(status, parent, name, BlockAs<wchar_t>(run.path->block));
+    }
+    PrintMatch(level, name, kind);
+    return RemoveFoundKey(run, parent, name, outcome);
 }
 
 u32 SearchLiveSubkeys(SearchRun& run, HKEY key, const wchar_t* name, int level, bool namePrinted);
@@ -283,11 +304,7 @@ u32 SearchLiveKey(SearchRun& run, HKEY parent, const wchar_t* name, int level, R
     *outcome = kNotRemoving;
     OwnedKey key;
     LONG opened = OpenChildKey(parent, name, KEY_READ, key.put());
-    if (opened != ERROR_SUCCESS) {
-        PrintIndent(level);
-        PrintUnopenedKey(opened, name);
-        return 0;
-    }
+    if (opened != ERROR_SUCCESS) return SearchUnopenedKey(run, parent, name, opened, level, outcome);
     MatchKind kind = kNoMatch;
     u32 result = MatchKey(key.get(), name, run.patterns, *run.values, &kind);
     if (kind == kNoMatch) {
@@ -363,20 +380,14 @@ u32 RunRecordedSubkeys(SearchRun& run, KeyOnTheWay* key, RecordedKey* recorded, 
 u32 RunRecordedKey(SearchRun& run, KeyOnTheWay* parent, RecordedKey* recorded, int level, RemovalOutcome* outcome) {
     *outcome = kNotRemoving;
     if (recorded->flags & kReadLive) return SearchLiveKey(run, HandleOf(parent), recorded->name, level, outcome);
-    if (recorded->openStatus != ERROR_SUCCESS) {
-        PrintIndent(level);
-        PrintUnopenedKey(recorded->openStatus, recorded->name);
-        return 0;
-    }
+    if (recorded->openStatus != ERROR_SUCCESS)
+        return SearchUnopenedKey(run, HandleOf(parent), recorded->name, recorded->openStatus, level, outcome);
     KeyOnTheWay key = {parent, recorded->name, nullptr};
     MatchKind kind = KindOf(recorded->hits, run.search);
     u32 result = 0;
     if (recorded->flags & kValuesAgain) {
-        if (!HandleOf(&key)) {
-            PrintIndent(level);
-            PrintUnopenedKey(key.openStatus, recorded->name);
-            return 0;
-        }
+        if (!HandleOf(&key))
+            return SearchUnopenedKey(run, HandleOf(parent), recorded->name, key.openStatus, level, outcome);
         result = MatchKey(key.handle, recorded->name, run.patterns, *run.values, &kind);
     }
     if (kind == kNoMatch) {
@@ -424,6 +435,13 @@ u32 RunSearch(SearchRun& run, HKEY start, const wchar_t* path, RecordedKey* reco
     else
         kind = KindOf(record->hits, run.search);
     if (kind != kNoMatch) PrintMatch(0, path, kind);
+    if (kind != kNoMatch && (run.patterns.valueName || run.patterns.valueData)) {
+        bool removed = false;
+        result |= RemoveFoundValues({start, run.start, run.root, path}, run.patterns, *run.values, run.wipe, run.warn,
+                                    &removed);
+        // The searches after this one read the starting key's values again.
+        if (removed && record) record->flags |= kValuesAgain;
+    }
     if (!record) return result | SearchLiveSubkeys(run, start, path, 0, kind != kNoMatch);
     KeyOnTheWay key = {nullptr, path, start};
     return result | RunRecordedSubkeys(run, &key, record, 0, kind != kNoMatch);
@@ -453,7 +471,10 @@ u32 RunGroup(HKEY root, const SearchRow* rows, int count, int wipe, int warn) {
         LONG status = ERROR_SUCCESS;
         u32 opened = OpenStartingKey(root, row.path, KEY_READ, &place, &key, &status);
         result |= opened;
-        if (opened == 0 && status != ERROR_SUCCESS) PrintUnopenedKey(status, row.path);
+        if (opened == 0 && status != ERROR_SUCCESS) {
+            PrintUnopenedKey(status, row.path);
+            result |= CouldNotOpen(status, place.parent, place.name, row.path);
+        }
         if (key) {
             PrintSearchHeader(row.patterns, row.path);
             if (IsRegistryLink(key.get())) {
@@ -465,7 +486,8 @@ u32 RunGroup(HKEY root, const SearchRow* rows, int count, int wipe, int warn) {
                     record = RecordTree(rows, count, wipe, values, &memory, key.get(), SearchesFrom(search, count));
                 }
                 SetPath(&path, row.path);
-                SearchRun run = {root, search, row.patterns, wipe, warn, IsUnderSystem(row.path), &values, &path};
+                SearchRun run = {root, search, row.patterns, wipe, warn, IsUnderSystem(row.path),
+                                 &values, &path, &place, rows, count};
                 result |= RunSearch(run, key.get(), row.path, record);
                 result |= CloseKeyReported(key, row.path);
             }

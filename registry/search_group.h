@@ -21,8 +21,11 @@ u32 SearchRegTree(HKEY root, const wchar_t* path, const wchar_t* lpKeyNameMatch,
 // Runs rows[0..count), searches that all start at the same key of `root`, as
 // if each ran alone, one after another (SearchRegTree): the same lines in the
 // same order, the same results, the same keys removed. A search's starting
-// key is searched below and never removed itself; a registry link in its
+// key is searched below and never removed itself (only the values on it that
+// a search's value tests find, RemoveFoundValues); a registry link in its
 // place is listed as itself, never searched, and in wipe mode removed itself.
+// A subkey that refuses opening is found by its name alone, by the searches
+// whose key-name text it holds (MatchUnopenedKey).
 //
 // The tree is read once. The first search whose starting key opens (and is no
 // link) walks it, reading each key's subkeys and values once for itself and

@@ -68,7 +68,10 @@ u32 RepairPackageList(const PackageRepair& repair, int wipe, int warn) {
         WidePrint(L"\n");
         return 0;
     }
-    if (status != ERROR_SUCCESS) return static_cast<u32>(status);
+    if (status != ERROR_SUCCESS) {
+        CouldNotOpen(status, HKEY_LOCAL_MACHINE, kLsaKey, kLsaKey);
+        return static_cast<u32>(status);
+    }
 
     DWORD type = REG_NONE, bytes = 0;
     status = win32.RegQueryValueExW(key.get(), kPackagesValue, nullptr, &type, nullptr, &bytes);

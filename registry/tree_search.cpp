@@ -3,6 +3,7 @@
 #include "run/error_report.h"
 #include "run/process_state.h"
 #include "run/run_summary.h"
+#include "undo/undo_file.h"
 
 namespace {
 
@@ -149,6 +150,11 @@ u32 MatchKey(HKEY key, const wchar_t* name, const SearchPatterns& patterns, cons
     return result;
 }
 
+MatchKind MatchUnopenedKey(LONG openStatus, const wchar_t* name, const SearchPatterns& patterns) {
+    bool byName = openStatus == ERROR_ACCESS_DENIED && patterns.keyName && TextContains(name, patterns.keyName);
+    return byName ? kKeyNameMatch : kNoMatch;
+}
+
 void PrintSearchHeader(const SearchPatterns& patterns, const wchar_t* path) {
     WidePrint(L"Searching for\n    KeyName: '%ls'\n or ValName: '%ls'\n or ValData: '%ls'\n in '%ls'\n",
               Shown(patterns.keyName), Shown(patterns.valueName), Shown(patterns.valueData), path);
@@ -166,8 +172,10 @@ void PrintMatch(int level, const wchar_t* name, MatchKind kind) {
 void CountFoundKeyAt(const FoundKey& found) {
     if (!CountingFinds()) return;
     OwnedKey key;
-    OpenChildKey(found.parent, found.name, KEY_READ, key.put());
-    CountFoundKey(key.get());
+    if (OpenChildKey(found.parent, found.name, KEY_READ, key.put()) == ERROR_SUCCESS)
+        CountFoundKey(key.get());
+    else
+        CountFoundSubkey(found.parent, found.name);
 }
 
 u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem,
@@ -184,6 +192,60 @@ u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool
         CountRemoved(kCountedKey);
     *outcome = removed ? kRemoved : kRemovalFailed;
     if (underSystem) g_rebootNeeded = 1;
+    return result;
+}
+
+u32 RemoveFoundValues(const StartingKey& start, const SearchPatterns& patterns, const ValueBuffers& buffers, int wipe,
+                      int warn, bool* removed) {
+    *removed = false;
+    OwnedKey writable;
+    HKEY key = start.key;
+    if (wipe) {
+        LONG opened =
+            OpenChildKey(start.place->parent, start.place->name, KEY_QUERY_VALUE | KEY_SET_VALUE, writable.put());
+        if (opened != ERROR_SUCCESS) {
+            KeepStatusAsLastError(opened);
+            return REPORT("Can not open to remove values: %S", start.path);
+        }
+        key = writable.get();
+    }
+    wchar_t* name = BlockAs<wchar_t>(buffers.name);
+    u32 result = 0;
+    LONG status;
+    for (DWORD i = 0;;) {
+        DWORD size = kValueNameUnits;
+        status = win32.RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;
+        ValueHits hits = {0, 0};
+        bool failed = false;
+        if (patterns.valueName) TestName(&patterns, SearchBit(0), name, &hits);
+        if (!hits.byName && patterns.valueData)
+            result |= QueryValueText(key, name, &patterns, SearchBit(0), true, &failed, &hits);
+        if (!hits.byName && !hits.byData) {
+            ++i;
+            continue;
+        }
+        WidePrint(L"ValName: %ls\\%ls\n", start.path, name);
+        CountFoundValue(key, name);
+        if (warn) result |= REPORT("Redundant data found");
+        if (!wipe) {
+            ++i;
+            continue;
+        }
+        UndoRecordValue(start.root, start.path, key, name);
+        LONG deleted = win32.RegDeleteValueW(key, name);
+        if (deleted != ERROR_SUCCESS) {
+            KeepStatusAsLastError(deleted);
+            result |= REPORT("Can not RegDeleteValue (%S\\%S)", start.path, name);
+            ++i;
+            continue;
+        }
+        // The next value has moved into this index.
+        *removed = true;
+        CountRemoved(kCountedValue);
+        if (IsUnderSystem(start.path)) g_rebootNeeded = 1;
+    }
+    if (status != ERROR_NO_MORE_ITEMS) result |= ReportValueEnumFailure(status);
     return result;
 }
 

@@ -49,6 +49,11 @@ u32 ReadValueHits(HKEY key, const SearchPatterns* searches, u32 readers, const V
 u32 MatchKey(HKEY key, const wchar_t* name, const SearchPatterns& patterns, const ValueBuffers& buffers,
              MatchKind* kind);
 
+// The test a key passed that the search could not open: its name came with
+// the listing, so a key that refuses us matches by it; any other key that did
+// not open passes none.
+MatchKind MatchUnopenedKey(LONG openStatus, const wchar_t* name, const SearchPatterns& patterns);
+
 // "Searching for" with the three texts and the starting key's path.
 void PrintSearchHeader(const SearchPatterns& patterns, const wchar_t* path);
 // The key's line and the "^^^" line under it, naming the test it passed.
@@ -76,6 +81,24 @@ enum RemovalOutcome {
 // it (its key already closed): every find of every search passes here.
 u32 RemoveFound(const FoundKey& found, WipeScope scope, int wipe, int warn, bool underSystem,
                 RemovalOutcome* outcome);
+
+// A search's starting key, open for reading as `key`, at `place`; where it is
+// (the predefined root and the path under it), for the undo file.
+struct StartingKey {
+    HKEY key;
+    const KeyPlace* place;
+    HKEY root;
+    const wchar_t* path;
+};
+
+// The values of a starting key that the search's value tests find: the key
+// itself is never removed, but such a value is. Each prints "ValName:
+// path\name", counts as a value found and, under warn, is reported; in wipe
+// mode it is recorded in the undo file and removed, through a handle of its
+// own that may set values. The key's other values and its subkeys stay.
+// *removed: a value went.
+u32 RemoveFoundValues(const StartingKey& start, const SearchPatterns& patterns, const ValueBuffers& buffers, int wipe,
+                      int warn, bool* removed);
 
 // A search whose starting key (open as `key`, at `place`) is a registry link:
 // the link is listed as itself, never searched, and in wipe mode removed

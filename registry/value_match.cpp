@@ -20,6 +20,7 @@ u32 RemoveMatchingValues(const wchar_t* subkey, const wchar_t* pattern, int wipe
     LONG status = OpenKeyPath(HKEY_LOCAL_MACHINE, subkey, KEY_ALL_ACCESS, 0, key.put());
     if (status != ERROR_SUCCESS) {
         PrintUnopenedKey(status, subkey);
+        result |= CouldNotOpen(status, HKEY_LOCAL_MACHINE, subkey, subkey);
     } else {
         bool found = false;
         for (DWORD i = 0;;) {

@@ -37,9 +37,12 @@ u32 g_waiting;
 
 wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
+const u32 kHashStart = 2166136261u;
+u32 HashStep(u32 hash, wchar_t c) { return (hash ^ FoldAscii(c)) * 16777619u; }
+
 u32 HashOf(const wchar_t* text, size_t units) {
-    u32 hash = 2166136261u;
-    for (size_t i = 0; i < units; ++i) hash = (hash ^ FoldAscii(text[i])) * 16777619u;
+    u32 hash = kHashStart;
+    for (size_t i = 0; i < units; ++i) hash = HashStep(hash, text[i]);
     return hash;
 }
 
@@ -88,9 +91,10 @@ bool RememberNew(OwnedBlock identity, size_t units) {
     return true;
 }
 
-// The identity: the tag, then the parts, each after a NUL; null when the
-// allocation fails (reported).
-OwnedBlock JoinIdentity(wchar_t tag, const wchar_t* const* parts, const size_t* lengths, int count, size_t* units) {
+// The identity: the tag, then the parts, each after the separator; null when
+// the allocation fails (reported).
+OwnedBlock JoinIdentity(wchar_t tag, const wchar_t* const* parts, const size_t* lengths, int count, size_t* units,
+                        wchar_t separator = L'\0') {
     *units = 1;
     for (int i = 0; i < count; ++i) *units += (i ? 1 : 0) + lengths[i];
     OwnedBlock identity = AllocateBlock(*units * sizeof(wchar_t));
@@ -102,7 +106,7 @@ OwnedBlock JoinIdentity(wchar_t tag, const wchar_t* const* parts, const size_t* 
     wchar_t* out = BlockAs<wchar_t>(identity);
     *out++ = tag;
     for (int i = 0; i < count; ++i) {
-        if (i) *out++ = L'\0';
+        if (i) *out++ = separator;
         memcpy(out, parts[i], lengths[i] * sizeof(wchar_t));
         out += lengths[i];
     }
@@ -134,6 +138,45 @@ void CountFoundInKey(CountedKind kind, wchar_t tag, HKEY key, const wchar_t* sec
     CountFound(kind, tag, parts, lengths, third ? 3 : second ? 2 : 1);
 }
 
+// A key's identity: the tag and its kernel name, or, for a key that did not
+// open, its parent's kernel name, a separator and its name there.
+OwnedBlock KeyIdentity(const KernelName& name, const wchar_t* child, size_t* units) {
+    const wchar_t* parts[] = {name.units, child};
+    size_t lengths[] = {name.length, child ? wcslen(child) : 0};
+    return JoinIdentity(kKeyTag, parts, lengths, child ? 2 : 1, units, L'\\');
+}
+
+// True when a key that holds this key counts already: one of the identity's
+// prefixes that end before a separator is remembered.
+bool InsideCountedKey(const wchar_t* identity, size_t units) {
+    if (!g_foundItems.capacity) return false;
+    u32 hash = kHashStart;
+    for (size_t i = 0; i < units; hash = HashStep(hash, identity[i++])) {
+        if (i < 2 || identity[i] != L'\\') continue;
+        if (SlotFor(g_foundItems.slots, g_foundItems.capacity, hash, identity, i)->text) return true;
+    }
+    return false;
+}
+
+// Counts the key, or its subkey `child` that did not open, unless a tree
+// counted before holds it (run_summary.h).
+void CountKeyNamed(HKEY key, const wchar_t* child) {
+    if (!g_countingFinds) return;
+    KernelName name;
+    LONG status = ReadKernelName(key, &name);
+    size_t units = 0;
+    OwnedBlock identity;
+    if (status == ERROR_SUCCESS) {
+        identity = KeyIdentity(name, child, &units);
+    } else if (status == ERROR_NOT_ENOUGH_MEMORY) {
+        win32.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        REPORT("Not enough memory.");
+    }
+    if (identity && InsideCountedKey(BlockAs<wchar_t>(identity), units)) return;
+    // A key whose name the system cannot tell counts each time it is found.
+    if (!identity || RememberNew(std::move(identity), units)) ++g_found[kCountedKey];
+}
+
 // Each summary is one print: nothing can come between its parts.
 #define KV_COUNTS_FORMAT "%u registry keys, %u values, %u list entries, %u files and folders"
 #define KV_COUNTS(counts) \
@@ -145,7 +188,27 @@ void StartCountingFinds() { g_countingFinds = true; }
 
 bool CountingFinds() { return g_countingFinds; }
 
-void CountFoundKey(HKEY key) { CountFoundInKey(kCountedKey, kKeyTag, key, nullptr, nullptr); }
+void CountFoundKey(HKEY key) { CountKeyNamed(key, nullptr); }
+
+void CountFoundSubkey(HKEY parent, const wchar_t* name) { CountKeyNamed(parent, name); }
+
+bool InCountedKey(HKEY parent, const wchar_t* name) {
+    if (!g_countingFinds || !g_foundItems.capacity) return false;
+    KernelName parentName;
+    if (ReadKernelName(parent, &parentName) != ERROR_SUCCESS) return false;
+    size_t units = 0;
+    OwnedBlock identity = KeyIdentity(parentName, name, &units);
+    if (!identity) return false;
+    const wchar_t* text = BlockAs<wchar_t>(identity);
+    return InsideCountedKey(text, units) ||
+           SlotFor(g_foundItems.slots, g_foundItems.capacity, HashOf(text, units), text, units)->text;
+}
+
+u32 CouldNotLook(LONG status, const wchar_t* what) {
+    if (!g_countingFinds) return 0;
+    win32.SetLastError(static_cast<DWORD>(status));
+    return ErrorReport("kvscan", __LINE__, "Could not look: %S", what);
+}
 
 void CountFoundValue(HKEY key, const wchar_t* name) { CountFoundInKey(kCountedValue, kValueTag, key, name, nullptr); }
 

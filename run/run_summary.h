@@ -4,7 +4,8 @@
 // The items:
 //   registry key     a key tree, with everything below it, that a key row of
 //                    the registry plan lists or removes, or that a search matches
-//   value            a value that a value row lists or removes (SharedDlls, Cpls, ...)
+//   value            a value that a value row lists or removes (SharedDlls, Cpls, ...),
+//                    or that a search finds on its starting key
 //   list entry       an entry that a list repair finds or takes out: "kvtls" or
 //                    "kvssl" in the LSA package list; a default revocation
 //                    provider list that does not start with cryptnet.dll is one
@@ -33,10 +34,28 @@ enum CountedKind { kCountedKey, kCountedValue, kCountedListEntry, kCountedFile, 
 // the case of ASCII letters. Memory grows with the items found, nothing else.
 void StartCountingFinds();
 bool CountingFinds();
+// A key inside a key tree counted before (a search looking below an earlier
+// search's match, a key row within another row's tree) is no new item, as
+// kvclean removes that tree and never comes to the key. A tree counted after
+// keys inside it is one item more: kvclean removes those keys first, each on
+// its own, then the tree.
 void CountFoundKey(HKEY key);
+// A key found by its name below an open parent without being opened itself
+// (it refuses us): told apart by its parent's kernel name and its own name.
+void CountFoundSubkey(HKEY parent, const wchar_t* name);
 void CountFoundValue(HKEY key, const wchar_t* name);
 void CountFoundListEntry(HKEY key, const wchar_t* value, const wchar_t* entry);
 void CountFoundFile(const wchar_t* path);
+
+// True while finds count and the key parent\name counts already, itself or
+// inside a tree.
+bool InCountedKey(HKEY parent, const wchar_t* name);
+
+// Where a list pass could not read what it had to (a key that refuses
+// reading, a key whose name cannot be checked, passes that cannot run): in a
+// scan a failure of the check, the report "Could not look: <what>" with
+// `status` as its error; otherwise nothing. Result: the report's, or 0.
+u32 CouldNotLook(LONG status, const wchar_t* what);
 
 // What the wipe passes did: each removal happens once, so these simply count.
 // A file or folder moved aside and scheduled for the reboot has left its path

@@ -23,6 +23,9 @@ const wchar_t kFeatures[] = L"Installer\\Features\\" KV_PACKED_CSP36;
 const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 const wchar_t kSharedDll[] = L"C:\\Windows\\system32\\kvssl.dll";
 const wchar_t kLsa[] = L"SYSTEM\\CurrentControlSet\\Control\\Lsa";
+const wchar_t kProvider[] = L"SYSTEM\\CurrentControlSet\\Control\\Cryptography\\Providers\\Kor-Vane GOST";
+const wchar_t kOtherProvider[] = L"SYSTEM\\CurrentControlSet\\Control\\Cryptography\\Providers\\Sorrel-QS CSP";
+const wchar_t kCard[] = L"SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\Some card";
 
 std::string LastLine(const std::string& out) {
     size_t end = out.size() && out.back() == '\n' ? out.size() - 1 : out.size();
@@ -40,7 +43,7 @@ protected:
     }
     void TearDown() override {
         ResetRunCounts();
-        DeleteTree(HKEY_LOCAL_MACHINE, kService);
+        for (const wchar_t* key : {kService, kProvider, kOtherProvider, kCard}) DeleteTree(HKEY_LOCAL_MACHINE, key);
         for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kor Vane", view);
         DeleteTree(HKEY_CLASSES_ROOT, kFeatures, KEY_WOW64_64KEY);
         HKEY key = nullptr;
@@ -54,6 +57,7 @@ protected:
     }
 
     u32 Scan(std::vector<std::wstring> words = {}) {
+        ResetRunCounts();
         words.insert(words.begin(), L"C:\\kv\\kvscan.exe");
         std::vector<wchar_t*> argv;
         for (std::wstring& word : words) argv.push_back(&word[0]);
@@ -87,6 +91,9 @@ protected:
                      i ? L"PendingFileRenameOperations2" : L"PendingFileRenameOperations", REG_MULTI_SZ,
                      lists[i].c_str(), DWORD(lists[i].size() + 1) * sizeof(wchar_t));
     }
+
+    void CheckWhatCouldNotBeRead();
+    void CheckEachRemovalCountedOnce();
 
     std::string lsa_;
     std::wstring menuFolder_, module_;
@@ -155,6 +162,56 @@ class ScanCommandOn32BitMachine : public ScanCommand {};
 TEST_F(ScanCommandOn32BitMachine, OnlyTheFamilysDeletionsWaitingForTheRebootMakeThree) {
     ExpectWaitingDeletions({}, "2");
 }
+
+// Where the list passes could not read what they had to, the check fails, also
+// with such a key as the only trace (kvclean's list passes report nothing
+// more); a key below a parent that refuses reading is reached by its path, a
+// provider that refuses reading is found by its name by the second search.
+void ScanCommand::CheckWhatCouldNotBeRead() {
+    for (const wchar_t* key : {kVendorKey, kCard, kOtherProvider}) ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, key));
+    const wchar_t* const refused[] = {L"SOFTWARE\\Kor Vane", L"Sorrel-QS CSP", L"OCSPAPI", L"Some card", kSharedDlls, kLsa,
+                                      L"SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CertDllVerifyRevocation\\DEFAULT"};
+    for (const wchar_t* name : refused) {
+        auto refusal = FailWhen<&Win32Api::RegOpenKeyExW>(
+            [=](HKEY, LPCWSTR opened, DWORD, REGSAM, PHKEY) { return opened && wcscmp(opened, name) == 0; },
+            LONG(ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
+        ResetRunCounts();
+        ConsoleCapture capture;
+        RunListPasses(kInstallSteps);
+        EXPECT_EQ(0u, CurrentReportTally().failures) << "kvclean's list passes";
+        EXPECT_EQ(name == refused[0] || name == refused[1] ? kScanTracesFound : kScanFailed, Scan()) << Utf8(name);
+    }
+    for (const char* function : {"NtQueryKey", "Wow64RevertWow64FsRedirection"}) {
+        auto unknown = FailWhen<&Win32Api::GetProcAddress>(
+            [=](HMODULE, LPCSTR name) { return HIWORD(name) && strcmp(name, function) == 0; }, FARPROC(nullptr),
+            ERROR_PROC_NOT_FOUND);
+        ConsoleCapture capture;
+        // A 32-bit machine has no 64-bit passes to skip: there the key planted is found.
+        EXPECT_EQ(function[0] == 'N' || RunsUnderWow64() ? kScanFailed : kScanTracesFound, Scan()) << function;
+    }
+}
+
+// kvscan counts a key as kvclean removes it: one that a search finds below an
+// earlier search's match is gone with that match; one that a key row names
+// inside a later row's tree is removed on its own, before that tree.
+void ScanCommand::CheckEachRemovalCountedOnce() {
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kProvider) + L"\\Sorrel-QS module"));
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kor Vane\\Cryptography\\CurrentVersion\\AppPath"));
+    ConsoleCapture capture;
+    EXPECT_EQ(kScanTracesFound, Scan());
+    EXPECT_EQ("kvscan: 3 items of the family found (3 registry keys, 0 values, 0 list entries, 0 files and folders)",
+              LastLine(capture.out()));
+    std::wstring words[] = {L"kvclean.exe", L"-clear"};
+    wchar_t* argv[] = {&words[0][0], &words[1][0], nullptr};
+    RunInstallSteps(2, argv, kInstallSteps);
+    EXPECT_EQ(0u, LastLine(capture.out()).find("kvclean: removed 3 registry keys, 0 values,")) << LastLine(capture.out());
+    RemoveFileTree(KnownFolder(CSIDL_COMMON_APPDATA) + L"\\kvclean");
+}
+
+TEST_F(ScanCommand, WhatCouldNotBeReadFailsTheCheck) { CheckWhatCouldNotBeRead(); }
+TEST_F(ScanCommand, EachRemovalCountsOnce) { CheckEachRemovalCountedOnce(); }
+TEST_F(ScanCommandOn32BitMachine, WhatCouldNotBeReadFailsTheCheck) { CheckWhatCouldNotBeRead(); }
+TEST_F(ScanCommandOn32BitMachine, EachRemovalCountsOnce) { CheckEachRemovalCountedOnce(); }
 
 TEST_F(ScanCommand, ArgumentsCheckNothing) {
     for (const wchar_t* help : {L"/?", L"-h", L"help", L"\\h"}) {

@@ -139,32 +139,49 @@ TEST_F(SearchRegTreeTest, ListModeReportsEachMatchUnderWarnAndChangesNothing) {
 }
 
 // The starting key is the shared list itself: it is searched below and never
-// removed, whichever test it passes; warn counts only what would be removed.
-TEST_F(SearchRegTreeTest, StartingKeyThatMatchesIsSaidAndSearchedBelowButNeverRemoved) {
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders, L"Registered by", L"Kor Vane setup"));
+// removed, whichever test it passes; a value on it that the search finds goes
+// alone (the key's other values stay), and warn counts it.
+TEST_F(SearchRegTreeTest, StartingKeyThatMatchesIsSearchedBelowAndLosesOnlyTheValueFound) {
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders, L"Other", L"Acme setup"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card", L"Provider", L"Kor Vane CSP"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Other card", L"Provider", L"Other CSP"));
     const std::string path = "SOFTWARE\\KvTestSearch\\Providers";
     for (const wchar_t* keyName : {static_cast<const wchar_t*>(nullptr), L"KvTestSearch"}) {
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders, L"Registered by", L"Kor Vane setup"));
         const std::string matchedBy = keyName ? "lpKeyNameMatch" : "lpValDataMatch";
         const std::string found = Header(keyName ? "KvTestSearch" : "", "", "Kor Vane", path) + path + "\n^^^ " +
-                                  matchedBy + "\n  Kor Vane card\n  ^^^ lpValDataMatch\n";
+                                  matchedBy + "\nValName: " + path +
+                                  "\\Registered by\n  Kor Vane card\n  ^^^ lpValDataMatch\n";
         {
             ConsoleCapture capture;
             EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), keyName, nullptr, L"Kor Vane", 0, 1));
             Printed printed = SplitReports(capture);
             EXPECT_EQ(found + "\n", printed.text);
-            EXPECT_EQ(std::vector<std::string>{"Redundant data found"}, printed.reports);
+            EXPECT_EQ(std::vector<std::string>(2, "Redundant data found"), printed.reports);
         }
         ConsoleCapture capture;
         EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), keyName, nullptr, L"Kor Vane", 1, 0));
         EXPECT_EQ(found + "Right changed Kor Vane card\nEnum keys in Kor Vane card\nDeleted Kor Vane card\n\n",
                   capture.out());
-        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kProviders, L"Registered by"));
+        EXPECT_EQ(std::vector<std::wstring>{L"Other"}, ValueNames(HKEY_LOCAL_MACHINE, kProviders));
         EXPECT_EQ(std::vector<std::wstring>{L"Other card"}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
-        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card"));
         ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProviders + L"\\Kor Vane card", L"Provider", L"Kor Vane CSP"));
     }
+}
+
+// A subkey that refuses reading is found by its name, which came with the
+// listing: listed as found, and in wipe mode taken over and removed.
+TEST_F(SearchRegTreeTest, SubkeyThatRefusesReadingIsFoundByItsNameAndTakenOver) {
+    Child(L"kvClosed\\Inner");
+    ASSERT_TRUE(SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, kProviders + L"\\kvClosed", L"O:SYD:P(A;;WOWD;;;BA)"));
+    const std::string found = Header("kv", "", "", "SOFTWARE\\KvTestSearch\\Providers") +
+                              "SOFTWARE\\KvTestSearch\\Providers\n  kvClosed\n  ^^^ lpKeyNameMatch\n";
+    ConsoleCapture capture;
+    EXPECT_NE(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 0, 1));
+    EXPECT_EQ(0u, SearchRegTree(HKEY_LOCAL_MACHINE, kProviders.c_str(), L"kv", nullptr, nullptr, 1, 0));
+    EXPECT_EQ(found + "\n" + found + "Right changed kvClosed\nEnum keys in kvClosed\nRight changed Inner\n"
+                      "Enum keys in Inner\nDeleted Inner\nDeleted kvClosed\n\n", SplitReports(capture).text);
+    EXPECT_EQ(std::vector<std::wstring>{}, SubkeyNames(HKEY_LOCAL_MACHINE, kProviders));
 }
 
 TEST_F(SearchRegTreeTest, MissingOrInaccessibleKeysArePrintedNotFailed) {

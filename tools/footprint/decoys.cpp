@@ -38,6 +38,7 @@ void AddDecoys(Footprint& f) {
     Key(f, HKLM, cards + L"Contoso Card", L"Compatible Providers", L"Kor-Vane GOST CSP|Contoso CSP", nullptr,
         REG_MULTI_SZ);
     Key(f, HKLM, cards + L"eToken PRO RSA", L"Crypto Provider", L"eToken Base Cryptographic Provider");
+    Value(f, HKLM, L"SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards", L"Vendor", REG_SZ, L"Contoso");
 
     const std::wstring components =
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";

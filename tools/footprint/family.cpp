@@ -103,6 +103,8 @@ void SharedKeyEntries(Footprint& f) {
     const std::wstring cards = L"SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
     KeyWithValue(f, HKLM, cards + L"KV Token 2", L"Crypto Provider", L"Kor-Vane GOST R 34.10-2001 Cryptographic Service Provider");
     KeyWithValue(f, HKLM, cards + L"eToken PRO GOST", L"Crypto Provider", L"eToken GOST Cryptographic Provider");
+    // On the list itself, which stays: the value alone is the family's.
+    Value(f, HKLM, L"SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards", L"Default card", REG_SZ, L"Kor-Vane virtual token");
 
     const std::wstring components =
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
