@@ -5,6 +5,12 @@
 #include "platform/owned.h"
 #include "platform/win32.h"
 
+// The kernel names of the machine's hives and of the users' hives, and the
+// ending of a user's classes hive ("\REGISTRY\USER\<SID>_Classes").
+const wchar_t kMachineKernelName[] = L"\\REGISTRY\\MACHINE";
+const wchar_t kUsersKernelName[] = L"\\REGISTRY\\USER";
+const wchar_t kClassesHiveSuffix[] = L"_Classes";
+
 // A kernel name read from the system: in `inlineUnits` when it fits, else in
 // a block of its own. `units` and `length` (in UTF-16 units, no NUL) tell it.
 struct KernelName {

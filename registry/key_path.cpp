@@ -7,10 +7,10 @@
 
 namespace {
 
-const wchar_t kMachine[] = L"\\REGISTRY\\MACHINE";
-const wchar_t kUsers[] = L"\\REGISTRY\\USER";
+const wchar_t* const kMachine = kMachineKernelName;
+const wchar_t* const kUsers = kUsersKernelName;
 const wchar_t kMachineClasses[] = L"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes";
-const wchar_t kClassesSuffix[] = L"_Classes";
+const wchar_t* const kClassesSuffix = kClassesHiveSuffix;
 
 // The links Windows itself keeps on the plan's paths, followed as Windows
 // follows them: where they lead is read from the system at run time.

@@ -12,9 +12,7 @@
 namespace {
 
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-const wchar_t kUsersKernel[] = L"\\REGISTRY\\USER\\";
 const wchar_t kLoadPrefix[] = L"kvclean-";
-const wchar_t kClassesSuffix[] = L"_Classes";
 const wchar_t kDefaultName[] = L"Default";
 const wchar_t kDefaultShown[] = L"the default profile";
 
@@ -97,6 +95,18 @@ u32 RunInRoot(const HiveRun& run, UserHiveKind kind, HKEY root, const wchar_t* s
     return run.work(root, kind, run.context);
 }
 
+// A run stopped before it unloaded leaves the hive loaded under the program's
+// own name, where the next load would fail: it is unloaded first.
+void UnloadLeftover(const wchar_t* loadName) {
+    {
+        OwnedKey leftover;
+        if (win32.RegOpenKeyExW(HKEY_USERS, loadName, 0, KEY_READ | g_registryView, leftover.put()) != ERROR_SUCCESS)
+            return;
+    }
+    if (win32.RegUnLoadKeyW(HKEY_USERS, loadName) == ERROR_SUCCESS)
+        WidePrint(L"Hive left loaded by an earlier run, unloaded: HKEY_USERS\\%ls\n", loadName);
+}
+
 // Loads the file under `loadName`, runs the rows in it and unloads it, every
 // handle into it closed first. *missing: the file is not there.
 u32 RunLoadedByUs(const HiveRun& run, UserHiveKind kind, const wchar_t* shown, const wchar_t* loadName,
@@ -104,6 +114,7 @@ u32 RunLoadedByUs(const HiveRun& run, UserHiveKind kind, const wchar_t* shown, c
     static bool privilegesEnabled = false;
     if (!privilegesEnabled) EnableHivePrivileges();
     privilegesEnabled = true;
+    UnloadLeftover(loadName);
     LONG status = win32.RegLoadKeyW(HKEY_USERS, loadName, file);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
         WidePrint(L"Hive file not found (skipping): %ls: %ls\n", shown, file);
@@ -137,7 +148,7 @@ u32 RunLoadedByUs(const HiveRun& run, UserHiveKind kind, const wchar_t* shown, c
 u32 RunHive(const HiveRun& run, const Profile& profile, UserHiveKind kind, bool* missing) {
     *missing = false;
     bool classes = kind == kClassesHive;
-    const wchar_t* suffix = classes ? kClassesSuffix : L"";
+    const wchar_t* suffix = classes ? kClassesHiveSuffix : L"";
     const wchar_t* shown = profile.sid[0] ? profile.sid : kDefaultShown;
     wchar_t file[kHiveFileUnits], loaded[kHiveNameUnits], loadName[kHiveNameUnits], localAppData[kHiveFileUnits];
     const wchar_t* place = kUserHiveFile;
@@ -173,9 +184,9 @@ u32 RunProfile(const HiveRun& run, const Profile& profile) {
 void ReadOwnSid(wchar_t* sid) {
     sid[0] = L'\0';
     KernelName own;
-    size_t prefix = wcslen(kUsersKernel);
+    size_t users = wcslen(kUsersKernelName), prefix = users + 1;
     if (ReadCurrentUserKernelName(&own) != ERROR_SUCCESS || own.length <= prefix || own.length - prefix >= kKeyNameUnits ||
-        !SameKernelText(own.units, prefix, kUsersKernel, prefix))
+        !SameKernelText(own.units, users, kUsersKernelName, users) || own.units[users] != L'\\')
         return;
     memcpy(sid, own.units + prefix, (own.length - prefix) * sizeof(wchar_t));
     sid[own.length - prefix] = L'\0';

@@ -4,8 +4,8 @@
 
 namespace {
 
-const wchar_t kUsersKernel[] = L"\\REGISTRY\\USER";
-const wchar_t kMachineKernel[] = L"\\REGISTRY\\MACHINE";
+const wchar_t* const kUsersKernel = kUsersKernelName;
+const wchar_t* const kMachineKernel = kMachineKernelName;
 const wchar_t kUsers[] = L"HKEY_USERS";
 const wchar_t kMachine[] = L"HKEY_LOCAL_MACHINE";
 const wchar_t kMachineClasses[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";

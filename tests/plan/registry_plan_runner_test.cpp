@@ -142,25 +142,32 @@ TEST(RegistryPlanRunner, EveryRegistryOpenCarriesTheViewFlagOfThePass) {
 
 // Other users' hives: one held open elsewhere cannot be loaded, a failure; one
 // whose file is missing is one line, no failure, and its profile's classes are
-// not tried; an unload that keeps failing is tried again, then reported.
+// not tried; an unload that keeps failing is tried again, then reported; one
+// that a stopped run left loaded under the program's name is unloaded first.
 void ExpectOtherUsersHivesThatCannotBeLoadedOrUnloadedReportedMissingOnesSkipped() {
     g_registryView = 0;
     const std::wstring list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9-9-9-";
     const std::wstring users = MakeScratchDirectory(L"kvusers");
-    for (const wchar_t* user : {L"1001", L"1002", L"1003"})
+    for (const wchar_t* user : {L"1001", L"1002", L"1003", L"1004"})
         ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, list + user, L"ProfileImagePath", users + L"\\" + user, KEY_WOW64_64KEY));
+    const std::wstring leftover = L"kvclean-S-1-5-21-9-9-9-1004";
+    ASSERT_TRUE(CreateKey(HKEY_USERS, leftover));
     auto load = ScopedHook<&Win32Api::RegLoadKeyW>([](HKEY root, LPCWSTR name, LPCWSTR file) -> LONG {
         if (wcsstr(file, L"1001\\NTUSER.DAT")) return ERROR_SHARING_VIOLATION;
-        if (wcsstr(file, L"1002\\NTUSER.DAT")) return CreateKey(root, name) ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION;
+        if (wcsstr(file, L"1002\\NTUSER.DAT") || wcsstr(file, L"1004\\NTUSER.DAT"))
+            return KeyExists(root, name) ? ERROR_ALREADY_EXISTS : CreateKey(root, name) ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION;
         return ERROR_FILE_NOT_FOUND;
     });
     int unloads = 0;
-    auto unload = ScopedHook<&Win32Api::RegUnLoadKeyW>([&](HKEY, LPCWSTR) -> LONG { return ++unloads, ERROR_ACCESS_DENIED; });
+    auto unload = ScopedHook<&Win32Api::RegUnLoadKeyW>([&](HKEY root, LPCWSTR name) -> LONG {
+        if (wcsstr(name, L"1002")) return ++unloads, ERROR_ACCESS_DENIED;
+        return DeleteTree(root, name), ERROR_SUCCESS;
+    });
     auto pause = ScopedHook<&Win32Api::Sleep>([](DWORD) {});
     ConsoleCapture capture;
     EXPECT_NE(0u, RunRegistryPlan(0, 0));
     DeleteTree(HKEY_USERS, L"kvclean-S-1-5-21-9-9-9-1002");
-    for (const wchar_t* user : {L"1001", L"1002", L"1003"}) DeleteTree(HKEY_LOCAL_MACHINE, list + user, KEY_WOW64_64KEY);
+    for (const wchar_t* user : {L"1001", L"1002", L"1003", L"1004"}) DeleteTree(HKEY_LOCAL_MACHINE, list + user, KEY_WOW64_64KEY);
     const std::string out = capture.out(), folder = Utf8(users);
     EXPECT_NE(std::string::npos, out.find("Can not load the hive " + folder + "\\1001\\NTUSER.DAT"));
     EXPECT_NE(std::string::npos, out.find("Hive of S-1-5-21-9-9-9-1002 (loaded as HKEY_USERS\\kvclean-S-1-5-21-9-9-9-1002): " +
@@ -170,6 +177,9 @@ void ExpectOtherUsersHivesThatCannotBeLoadedOrUnloadedReportedMissingOnesSkipped
     EXPECT_NE(std::string::npos,
               out.find("Hive file not found (skipping): S-1-5-21-9-9-9-1003: " + folder + "\\1003\\NTUSER.DAT\n"));
     EXPECT_EQ(std::string::npos, out.find("1003\\Local Settings"));
+    EXPECT_NE(std::string::npos, out.find("Hive left loaded by an earlier run, unloaded: HKEY_USERS\\" + Utf8(leftover) +
+                                          "\nHive of S-1-5-21-9-9-9-1004 (loaded as HKEY_USERS\\" + Utf8(leftover)));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, leftover));
     RemoveFileTree(users);
 }
 
