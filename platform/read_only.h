@@ -16,7 +16,6 @@
 #define KV_WRITING_FUNCTIONS(X)               \
     X(RegSetValueExW, ERROR_ACCESS_DENIED)    \
     X(RegDeleteValueW, ERROR_ACCESS_DENIED)   \
-    X(RegDeleteKeyW, ERROR_ACCESS_DENIED)     \
     X(RegSetKeySecurity, ERROR_ACCESS_DENIED) \
     X(SetKernelObjectSecurity, FALSE)         \
     X(SetFileAttributesW, FALSE)              \

